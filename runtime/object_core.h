@@ -1,0 +1,31 @@
+// The common block behind every object's own data: reference count, weak-reference block,
+// the "EOSO" marker and the per-thread failure records with their lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+
+#include "slservices/sl_exception.hpp"
+
+namespace SODetails {
+
+struct WeakRefBlock;
+
+// Last failure per calling thread (by OS thread id). Entries are created by a thread's first
+// failure, overwritten in place afterwards and never removed while the object lives, so a
+// record's address stays valid for GetErrorInfo callers.
+struct ErrorRecords {
+  std::map<uint32_t, ErrorInfo> byThread;
+  std::recursive_mutex lock;
+};
+
+struct ServiceObjectCore {
+  std::atomic<int32_t> refCount{1};
+  std::atomic<WeakRefBlock*> weakRef{nullptr};
+  char marker[4] = {'E', 'O', 'S', 'O'};
+  ErrorRecords errors;
+};
+
+}  // namespace SODetails
