@@ -1,9 +1,11 @@
 #include "module/factories.h"
 
+#include "filesystem/factory.h"
+#include "stream/factory.h"
+
 namespace sl::module {
 
-// The services are not built yet: both classes are listed and answer 22.
-ServiceFactory FileSystemServiceFactory() { return {}; }
-ServiceFactory StreamServiceFactory() { return {}; }
+ServiceFactory FileSystemServiceFactory() { return &sl::filesystem::CreateFileSystemService; }
+ServiceFactory StreamServiceFactory() { return &sl::stream::CreateStreamService; }
 
 }  // namespace sl::module
