@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12, skipping what is already there.
+# Run as root (or with sudo). Packages:
+#   cmake ninja-build g++ ccache            - the native toolchain
+#   libboost-iostreams-dev                  - Boost.Iostreams (header-only use)
+#   libgtest-dev googletest                 - GoogleTest (prebuilt natively; sources for mingw)
+#   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 - the Windows x64 cross toolchain
+#   wine wine64                             - runs the Windows test executables
+set -euo pipefail
+
+packages=(cmake ninja-build g++ ccache binutils libboost-iostreams-dev libgtest-dev googletest
+          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)
+if [[ "${1:-}" == "--native-only" ]]; then
+  packages=(cmake ninja-build g++ ccache binutils libboost-iostreams-dev libgtest-dev googletest)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  sudo_cmd=()
+  [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+fi

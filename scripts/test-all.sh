@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The whole test suite: native Debug, ASan+UBSan, TSan and the Windows build under Wine.
+# Usage: scripts/test-all.sh [preset...]   (default: debug asan tsan windows)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh || exit 1
+
+presets=("$@")
+((${#presets[@]})) || presets=(debug asan tsan windows)
+
+total_passed=0
+total_failed=0
+status=0
+for preset in "${presets[@]}"; do
+  echo "=== $preset: configure and build"
+  if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset"; then
+    echo "=== $preset: build failed"
+    status=1
+    total_failed=$((total_failed + 1))
+    continue
+  fi
+  echo "=== $preset: test"
+  log=$(mktemp)
+  ctest --preset "$preset" 2>&1 | tee "$log"
+  result=${PIPESTATUS[0]}
+  summary=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+  rm -f "$log"
+  if [[ $summary =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
+    failed=${BASH_REMATCH[1]}
+    ran=${BASH_REMATCH[2]}
+    total_passed=$((total_passed + ran - failed))
+    total_failed=$((total_failed + failed))
+  else
+    total_failed=$((total_failed + 1))
+  fi
+  ((result == 0)) || status=1
+done
+
+echo
+echo "presets: ${presets[*]}"
+echo "all: ${total_passed} passed, ${total_failed} failed"
+exit $status

@@ -1,0 +1,45 @@
+// Without the atom library nothing crashes: class atoms stay unresolved and
+// CreateServiceObject answers 11. This executable lives in a folder of its own, without the
+// atom library, and loads a copy of the module from an empty temporary folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "slservices/sdk/module.hpp"
+
+#ifndef SL_MODULE_BUILD_PATH
+#error "SL_MODULE_BUILD_PATH must name the built module"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(AtomBinding, MissingAtomLibraryLeavesAtomsUnresolvedAndCreateGives11) {
+  const fs::path folder = fs::temp_directory_path() / "sl-atom-missing";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const fs::path copy = folder / sl::sdk::Module::DefaultFileName();
+  fs::copy_file(SL_MODULE_BUILD_PATH, copy);
+  {
+    std::string error;
+    auto module = sl::sdk::Module::Load(copy.string(), &error);
+    ASSERT_TRUE(module) << error;
+    ServiceObject* object = nullptr;
+    for (uint32_t atom : {1u, 2u, 3u, 0xFFFFFFFEu, SL_UNRESOLVED_ATOM}) {
+      EXPECT_EQ(module->create(atom, &object), SL_NOT_FOUND) << atom;
+    }
+    EXPECT_EQ(object, nullptr);
+    const ServiceObjectInfo* info = nullptr;
+    uint32_t count = 0;
+    ASSERT_EQ(module->reflect(&info, &count), SL_OK);
+    ASSERT_EQ(count, 2u);
+    EXPECT_EQ(info[0].classAtom, SL_UNRESOLVED_ATOM);
+    EXPECT_EQ(info[1].classAtom, SL_UNRESOLVED_ATOM);
+  }
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+}
+
+}  // namespace

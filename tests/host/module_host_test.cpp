@@ -1,0 +1,97 @@
+// The module seen from a host: loaded by path, reached only through its exports and tables.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "host_support.h"
+
+extern "C" {
+size_t c_sizeof_file_system(void);
+size_t c_sizeof_stream_service(void);
+size_t c_offsetof_search(void);
+size_t c_offsetof_get_file_info(void);
+size_t c_sizeof_error_info(void);
+size_t c_sizeof_weak_ref(void);
+size_t c_sizeof_object_info(void);
+}
+
+namespace {
+
+// First in this file: under Wine all tests share one process, and the class list is built by
+// the first ReflectServiceObjectInfo of the process.
+TEST(ModuleExports, ClassListNamesBothClassesUnresolvedUntilCreated) {
+  auto module = sltest::LoadBuiltModule();
+  ASSERT_TRUE(module);
+  const ServiceObjectInfo* info = nullptr;
+  uint32_t count = 0;
+  ASSERT_EQ(module->reflect(&info, &count), SL_OK);
+  ASSERT_EQ(count, 2u);
+  EXPECT_STREQ(info[0].className, "StreamService");
+  EXPECT_STREQ(info[1].className, "FileSystemService");
+  EXPECT_EQ(info[0].classAtom, SL_UNRESOLVED_ATOM);
+  EXPECT_EQ(info[1].classAtom, SL_UNRESOLVED_ATOM);
+  const ServiceObjectInfo zero{};
+  EXPECT_EQ(std::memcmp(&info[2], &zero, sizeof(zero)), 0);
+
+  const ServiceObjectInfo* again = nullptr;
+  uint32_t countAgain = 0;
+  ASSERT_EQ(module->reflect(&again, &countAgain), SL_OK);
+  EXPECT_EQ(again, info);
+  EXPECT_EQ(countAgain, 2u);
+}
+
+TEST(ModuleExports, NullPointersGive3AndWriteNothing) {
+  auto module = sltest::LoadBuiltModule();
+  ASSERT_TRUE(module);
+  uint32_t count = 99;
+  const ServiceObjectInfo* info = nullptr;
+  EXPECT_EQ(module->reflect(nullptr, &count), SL_INVALID_ARGUMENT);
+  EXPECT_EQ(count, 99u);
+  EXPECT_EQ(module->reflect(&info, nullptr), SL_INVALID_ARGUMENT);
+  EXPECT_EQ(info, nullptr);
+  ServiceObject* object = nullptr;
+  EXPECT_EQ(module->create(0, &object), SL_INVALID_ARGUMENT);
+  EXPECT_EQ(module->create(sltest::AtomOf("StreamService"), nullptr), SL_INVALID_ARGUMENT);
+  EXPECT_EQ(object, nullptr);
+}
+
+TEST(ModuleExports, UnknownClassGives11) {
+  auto module = sltest::LoadBuiltModule();
+  ASSERT_TRUE(module);
+  ServiceObject* object = nullptr;
+  EXPECT_EQ(module->create(sltest::AtomOf("NoSuchService"), &object), SL_NOT_FOUND);
+  EXPECT_EQ(object, nullptr);
+}
+
+TEST(ModuleExports, NotificationsAlwaysReturn0) {
+  auto module = sltest::LoadBuiltModule();
+  ASSERT_TRUE(module);
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(module->initialize(), SL_OK);
+    EXPECT_EQ(module->onCleanup(), SL_OK);
+    EXPECT_EQ(module->onFree(), SL_OK);
+  }
+}
+
+TEST(ModuleExports, OnlyTheFiveExportsAreFound) {
+  auto module = sltest::LoadBuiltModule();
+  ASSERT_TRUE(module);
+  EXPECT_EQ(module->Symbol("SLGetAtomFromString"), nullptr);
+  EXPECT_EQ(module->Symbol("_ZN9SODetails13ReportFailureERNS_12ErrorRecordsEjPKDsmS3_PKcS5_j"),
+            nullptr);
+  std::string error;
+  EXPECT_EQ(sl::sdk::Module::Load("./no-such-module-file", &error), nullptr);
+  EXPECT_NE(error.find("no-such-module-file"), std::string::npos) << error;
+}
+
+TEST(PublicHeaders, CAndCppAgreeOnEveryLayout) {
+  EXPECT_EQ(c_sizeof_file_system(), sizeof(SLFileSystem));
+  EXPECT_EQ(c_sizeof_stream_service(), sizeof(SLStreamService));
+  EXPECT_EQ(c_offsetof_search(), offsetof(SLFileSystem, Search));
+  EXPECT_EQ(c_offsetof_get_file_info(), offsetof(SLFileSystemSearchResult, GetFileInfo));
+  EXPECT_EQ(c_sizeof_error_info(), 32u);
+  EXPECT_EQ(c_sizeof_weak_ref(), 40u);
+  EXPECT_EQ(c_sizeof_object_info(), 16u);
+}
+
+}  // namespace
