@@ -123,8 +123,8 @@ uint32_t GetLastError();
 void SetLastError(uint32_t error);
 
 // Creates a folder and every missing folder above it; the path must be absolute. No owner
-// window, no security attributes. Returns the error code (0 on success) and also sets it as the
-// last error.
+// window, no security attributes. Returns the error code (0 on success); a failure also leaves
+// it as the last error.
 int32_t SHCreateDirectoryExW(const char16_t* path);
 
 // The folder for temporary files, ending with a separator.

@@ -1,0 +1,137 @@
+// Pieces shared by the POSIX emulation of the file functions: the last error, path conversion,
+// errno translation and the table of open handles.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace sl::platform::posix {
+
+static_assert(sizeof(off_t) == 8, "file positions must be 64-bit");
+
+// Sets the calling thread's last error. Returns false so failure paths read `return Fail(...)`.
+bool Fail(uint32_t error);
+void SetError(uint32_t error);
+
+// The attributes Windows would report for a file: DIRECTORY for folders, READONLY for files whose
+// owner write bit is clear, NORMAL for every other file.
+uint32_t AttributesOf(const struct stat& st);
+
+// The Win32 error for an errno value, for the failures that need no look at the path.
+uint32_t ErrorFromErrno(int err);
+
+// A UTF-16 path turned into the UTF-8 path handed to the system. Conversion follows the way
+// Windows reads a path:
+//   - '\' and '/' both separate components; repeated separators count as one;
+//   - "." components are dropped and ".." removes the component before it, by text alone
+//     (so "a/missing/../b" is "a/b" even though "missing" does not exist);
+//   - trailing dots and spaces are dropped from the last component ("name." is "name");
+//   - '<', '>', '"', '|', '?', '*' and control characters are not allowed in names
+//     (ERROR_INVALID_NAME); for a search pattern, '*' and '?' are allowed in the last component;
+//   - an unpaired surrogate cannot be written as UTF-8 and is refused as ERROR_INVALID_NAME.
+// ':' is allowed: it has no special meaning here (Windows reads it as a drive or stream mark).
+// Ordinary paths are converted into an inline buffer; only longer ones use the heap.
+class NativePath {
+ public:
+  // kUnmatchable: a search pattern whose last component holds a character no name can have.
+  enum class Status { kOk, kEmpty, kInvalidName, kUnmatchable, kNoMemory };
+
+  NativePath() = default;
+  NativePath(const NativePath&) = delete;
+  NativePath& operator=(const NativePath&) = delete;
+
+  // `allowWildcards`: the path is a search pattern ('*' and '?' allowed in its last component).
+  Status Assign(const char16_t* path, bool allowWildcards = false);
+
+  const char* c_str() const { return data_; }
+  char* data() { return data_; }
+  size_t size() const { return size_; }
+  // The path as given ended with a separator (which the converted path no longer has, unless it
+  // is the root itself).
+  bool trailingSeparator() const { return trailingSeparator_; }
+  // Offset of the last component (0 when there is no separator). Empty for "/".
+  size_t lastComponentOffset() const;
+
+  // ERROR_FILE_NOT_FOUND when the folder that should hold the last component exists, otherwise
+  // ERROR_PATH_NOT_FOUND: what Windows reports for a missing file or a missing folder on the way.
+  uint32_t MissingError();
+
+ private:
+  bool Reserve(size_t bytes);
+  void Normalize();
+
+  static constexpr size_t kInlineSize = 1024;
+  char inline_[kInlineSize];
+  std::unique_ptr<char[]> heap_;
+  char* data_ = inline_;
+  size_t size_ = 0;
+  bool trailingSeparator_ = false;
+};
+
+// The error a call reports when a path could not be converted; `emptyError` is what that call
+// gives for an empty path.
+uint32_t ErrorFromStatus(NativePath::Status status, uint32_t emptyError);
+
+// UTF-8 to UTF-16 for names read from the disk. Returns the count written (without the NUL,
+// which is added), or -1 when the bytes are not valid UTF-8 or need more than `capacity - 1`
+// units.
+int Utf8ToUtf16(const char* utf8, size_t length, char16_t* out, size_t capacity);
+
+// Access bits kept for an open handle.
+inline constexpr uint32_t kAccessRead = 1;
+inline constexpr uint32_t kAccessWrite = 2;
+inline constexpr uint32_t kAccessDelete = 4;
+
+struct FileIdentity {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode;
+  }
+};
+
+// What a file handle points to.
+struct OpenFile {
+  int fd;
+  FileIdentity identity;
+  uint32_t access;  // kAccess* bits
+  uint32_t share;   // kFileShare* bits
+};
+
+// The process-wide record of open handles and of the sharing they allow (share_table.cpp).
+// Every member expects the caller to hold Lock().
+class ShareTable {
+ public:
+  static ShareTable& Instance();
+
+  std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(mutex_); }
+
+  // Whether a new open of `identity` with `access` and `share` is compatible with every open
+  // handle on it, as Windows decides.
+  bool Allows(const FileIdentity& identity, uint32_t access, uint32_t share) const;
+
+  // Registers a file handle; false if memory ran out.
+  bool Add(OpenFile* file);
+  // Unregisters a file handle; false if it is not a live one.
+  bool Remove(OpenFile* file);
+  // The record behind a live file handle, or nullptr.
+  OpenFile* Find(void* handle) const;
+
+  // Search handles only need to be told apart from anything else.
+  bool AddSearch(void* search);
+  bool RemoveSearch(void* search);
+  bool IsSearch(void* search) const;
+
+ private:
+  ShareTable();
+  struct Impl;
+  std::mutex mutex_;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sl::platform::posix

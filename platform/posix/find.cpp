@@ -1,0 +1,235 @@
+// Folder searches with Windows wildcards.
+//
+// Only the last component of a pattern may hold wildcards: '*' matches any run of UTF-16 units,
+// '?' exactly one unit, and a pattern ending in ".*" also matches names that stop before its dot
+// ("*.*" matches every name, "name.*" matches "name"). Case matters in the comparison, as it
+// does when the file system looks a name up (Windows ignores case in both).
+//
+// A listing with wildcards reports "." and ".." as Windows does for every folder but a root.
+// A pattern without wildcards reports that one entry under its bare name.
+//
+// Entries that a Windows program could not name are left out: names that are not valid UTF-8
+// (they have no UTF-16 form), names longer than 259 UTF-16 units, and names holding '\',
+// characters Windows forbids in names, or trailing dots or spaces (which the path rules strip,
+// so no path could reach them).
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <new>
+
+#include "platform/files.h"
+#include "platform/posix/files_internal.h"
+
+namespace sl::platform::posix {
+namespace {
+
+constexpr size_t kMaxName = 260;  // units, with the NUL
+
+struct Search {
+  DIR* dir;  // nullptr for a pattern without wildcards, whose one entry is already reported
+  bool atRoot;
+  size_t patternLength;
+  char16_t pattern[kMaxName];
+};
+
+bool MatchWildcards(const char16_t* pattern, size_t patternLength, const char16_t* name,
+                    size_t nameLength) {
+  size_t p = 0;
+  size_t n = 0;
+  size_t star = SIZE_MAX;  // position after the last '*' seen
+  size_t starName = 0;     // name position that '*' was tried to match up to
+  while (n < nameLength) {
+    if (p < patternLength && pattern[p] == u'*') {
+      star = ++p;
+      starName = n;
+    } else if (p < patternLength && (pattern[p] == u'?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (star != SIZE_MAX) {
+      p = star;
+      n = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (p < patternLength && pattern[p] == u'*') ++p;
+  return p == patternLength;
+}
+
+bool Matches(const Search& search, const char16_t* name, size_t nameLength) {
+  const char16_t* pattern = search.pattern;
+  const size_t length = search.patternLength;
+  if (MatchWildcards(pattern, length, name, nameLength)) return true;
+  return length >= 2 && pattern[length - 2] == u'.' && pattern[length - 1] == u'*' &&
+         MatchWildcards(pattern, length - 2, name, nameLength);
+}
+
+bool IsDots(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+bool IsNameable(const char16_t* name, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    const char16_t c = name[i];
+    if (c < 0x20 || c == u'\\' || c == u'<' || c == u'>' || c == u'"' || c == u'|' || c == u'?' ||
+        c == u'*') {
+      return false;
+    }
+  }
+  return name[length - 1] != u'.' && name[length - 1] != u' ';
+}
+
+void Report(const char16_t* name, size_t length, const struct stat& st, FindData* data) {
+  data->fileAttributes = AttributesOf(st);
+  std::memcpy(data->fileName, name, length * sizeof(char16_t));
+  data->fileName[length] = u'\0';
+}
+
+// Moves to the next entry that matches; false at the end of the folder.
+bool Next(Search& search, FindData* data) {
+  if (search.dir == nullptr) return false;
+  for (;;) {
+    const dirent* entry = ::readdir(search.dir);
+    if (entry == nullptr) return false;
+    const char* raw = entry->d_name;
+    const bool dots = IsDots(raw);
+    if (dots && search.atRoot) continue;
+    char16_t name[kMaxName];
+    const int length = Utf8ToUtf16(raw, std::strlen(raw), name, kMaxName);
+    if (length <= 0) continue;
+    const auto units = static_cast<size_t>(length);
+    if (!dots && !IsNameable(name, units)) continue;
+    if (!Matches(search, name, units)) continue;
+    struct stat st;
+    const int folder = ::dirfd(search.dir);
+    // A link is reported as what it points to; a dangling one as itself. An entry deleted
+    // since it was read is skipped.
+    if (::fstatat(folder, raw, &st, 0) != 0 &&
+        ::fstatat(folder, raw, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      continue;
+    }
+    Report(name, units, st, data);
+    return true;
+  }
+}
+
+bool HasWildcards(const char16_t* text, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (text[i] == u'*' || text[i] == u'?') return true;
+  }
+  return false;
+}
+
+}  // namespace
+}  // namespace sl::platform::posix
+
+namespace sl::platform {
+
+using posix::Fail;
+
+FindHandle FindFirstFileW(const char16_t* pattern, FindData* data) {
+  if (data == nullptr) {
+    Fail(kErrorInvalidParameter);
+    return InvalidHandle();
+  }
+  posix::NativePath native;
+  const posix::NativePath::Status status = native.Assign(pattern, true);
+  if (status != posix::NativePath::Status::kOk) {
+    Fail(posix::ErrorFromStatus(status, kErrorPathNotFound));
+    return InvalidHandle();
+  }
+  // "folder\" names no entry to look for.
+  if (native.trailingSeparator()) {
+    Fail(kErrorFileNotFound);
+    return InvalidHandle();
+  }
+  const size_t offset = native.lastComponentOffset();
+  const char* last = native.c_str() + offset;
+  auto* search = new (std::nothrow) posix::Search{};
+  if (search == nullptr) {
+    Fail(kErrorNotEnoughMemory);
+    return InvalidHandle();
+  }
+  const int length =
+      posix::Utf8ToUtf16(last, native.size() - offset, search->pattern, posix::kMaxName);
+  // No entry is called "", "." or "..", nor has a name that long.
+  if (length <= 0 || posix::IsDots(last)) {
+    delete search;
+    Fail(kErrorFileNotFound);
+    return InvalidHandle();
+  }
+  search->patternLength = static_cast<size_t>(length);
+
+  if (!posix::HasWildcards(search->pattern, search->patternLength)) {
+    struct stat st;
+    if (::stat(native.c_str(), &st) != 0) {
+      const int err = errno;
+      delete search;
+      Fail(err == ENOENT ? native.MissingError() : posix::ErrorFromErrno(err));
+      return InvalidHandle();
+    }
+    posix::Report(search->pattern, search->patternLength, st, data);
+  } else {
+    search->atRoot = offset == 1;
+    char* const text = native.data();
+    const char saved = offset > 0 ? text[offset - 1] : '\0';
+    if (offset > 1) text[offset - 1] = '\0';
+    const char* folder = offset == 0 ? "." : offset == 1 ? "/" : text;
+    search->dir = ::opendir(folder);
+    const int err = errno;
+    if (offset > 1) text[offset - 1] = saved;
+    if (search->dir == nullptr) {
+      delete search;
+      // Whatever is missing, it is a folder on the way.
+      Fail(err == ENOENT || err == ENOTDIR ? kErrorPathNotFound : posix::ErrorFromErrno(err));
+      return InvalidHandle();
+    }
+    if (!posix::Next(*search, data)) {
+      ::closedir(search->dir);
+      delete search;
+      Fail(kErrorFileNotFound);
+      return InvalidHandle();
+    }
+  }
+
+  posix::ShareTable& table = posix::ShareTable::Instance();
+  auto lock = table.Lock();
+  if (!table.AddSearch(search)) {
+    lock.unlock();
+    if (search->dir != nullptr) ::closedir(search->dir);
+    delete search;
+    Fail(kErrorNotEnoughMemory);
+    return InvalidHandle();
+  }
+  return search;
+}
+
+bool FindNextFileW(FindHandle h, FindData* data) {
+  if (h == nullptr || h == InvalidHandle()) return Fail(kErrorInvalidHandle);
+  {
+    posix::ShareTable& table = posix::ShareTable::Instance();
+    const auto lock = table.Lock();
+    if (!table.IsSearch(h)) return Fail(kErrorInvalidHandle);
+  }
+  if (data == nullptr) return Fail(kErrorInvalidParameter);
+  if (!posix::Next(*static_cast<posix::Search*>(h), data)) return Fail(kErrorNoMoreFiles);
+  return true;
+}
+
+bool FindClose(FindHandle h) {
+  if (h == nullptr || h == InvalidHandle()) return Fail(kErrorInvalidHandle);
+  {
+    posix::ShareTable& table = posix::ShareTable::Instance();
+    const auto lock = table.Lock();
+    if (!table.RemoveSearch(h)) return Fail(kErrorInvalidHandle);
+  }
+  auto* search = static_cast<posix::Search*>(h);
+  if (search->dir != nullptr) ::closedir(search->dir);
+  delete search;
+  return true;
+}
+
+}  // namespace sl::platform

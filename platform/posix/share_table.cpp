@@ -1,0 +1,124 @@
+// Share modes.
+//
+// Windows decides at open time whether a file may be opened again: every open names the access
+// it wants (read, write, delete) and the access it lets later opens have (FILE_SHARE_READ,
+// FILE_SHARE_WRITE, FILE_SHARE_DELETE). A new open fails with ERROR_SHARING_VIOLATION when
+//   - it wants an access that an open handle does not share, or
+//   - an open handle holds an access that the new open does not share.
+// Opens that want none of read, write or delete take no part. DeleteFileW counts as an open for
+// delete that shares everything, so it fails while a handle lacks FILE_SHARE_DELETE.
+//
+// POSIX has no such rule, so this table keeps it: every handle this module opens is recorded
+// under the file's (st_dev, st_ino) with its access and share bits, and every open and delete
+// is checked against the records before it touches the file. The table lock is held from the
+// check to the record, so two threads cannot both win an exclusive open.
+//
+// This holds within the process only. Other processes, including other instances of this
+// module, neither see nor respect these records: POSIX locks are advisory and would bind only
+// processes that ask for them, so no cross-process locks are taken. Two processes can therefore
+// open the same file for writing at once, which Windows would refuse to the second one.
+//
+// The same table tells live handles from anything else, so that a closed or foreign handle is
+// refused with ERROR_INVALID_HANDLE instead of being used.
+#include <functional>
+#include <new>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/posix/files_internal.h"
+
+namespace sl::platform::posix {
+namespace {
+
+struct IdentityHash {
+  size_t operator()(const FileIdentity& id) const {
+    return std::hash<uint64_t>()(static_cast<uint64_t>(id.inode) * 0x9E3779B97F4A7C15ull ^
+                                 static_cast<uint64_t>(id.device));
+  }
+};
+
+// Whether an open with `access` can live beside one whose sharing is `share`.
+bool Shares(uint32_t access, uint32_t share) {
+  return (!(access & kAccessRead) || (share & kFileShareRead)) &&
+         (!(access & kAccessWrite) || (share & kFileShareWrite)) &&
+         (!(access & kAccessDelete) || (share & kFileShareDelete));
+}
+
+}  // namespace
+
+struct ShareTable::Impl {
+  std::unordered_map<FileIdentity, std::vector<OpenFile*>, IdentityHash> byFile;
+  std::unordered_set<const void*> files;
+  std::unordered_set<const void*> searches;
+};
+
+ShareTable::ShareTable() : impl_(new Impl) {}
+
+ShareTable& ShareTable::Instance() {
+  // Never destroyed: handles may still be closed by other static destructors or threads at exit.
+  static ShareTable* const table = new ShareTable;
+  return *table;
+}
+
+bool ShareTable::Allows(const FileIdentity& identity, uint32_t access, uint32_t share) const {
+  if (!(access & (kAccessRead | kAccessWrite | kAccessDelete))) return true;
+  const auto it = impl_->byFile.find(identity);
+  if (it == impl_->byFile.end()) return true;
+  for (const OpenFile* other : it->second) {
+    if (!Shares(access, other->share) || !Shares(other->access, share)) return false;
+  }
+  return true;
+}
+
+bool ShareTable::Add(OpenFile* file) {
+  try {
+    impl_->files.insert(file);
+    try {
+      impl_->byFile[file->identity].push_back(file);
+    } catch (const std::bad_alloc&) {
+      impl_->files.erase(file);
+      throw;
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+bool ShareTable::Remove(OpenFile* file) {
+  if (impl_->files.erase(file) == 0) return false;
+  const auto it = impl_->byFile.find(file->identity);
+  if (it != impl_->byFile.end()) {
+    auto& opens = it->second;
+    for (size_t i = 0; i < opens.size(); ++i) {
+      if (opens[i] == file) {
+        opens[i] = opens.back();
+        opens.pop_back();
+        break;
+      }
+    }
+    if (opens.empty()) impl_->byFile.erase(it);
+  }
+  return true;
+}
+
+OpenFile* ShareTable::Find(void* handle) const {
+  return impl_->files.count(handle) != 0 ? static_cast<OpenFile*>(handle) : nullptr;
+}
+
+bool ShareTable::AddSearch(void* search) {
+  try {
+    impl_->searches.insert(search);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+bool ShareTable::RemoveSearch(void* search) { return impl_->searches.erase(search) != 0; }
+
+bool ShareTable::IsSearch(void* search) const { return impl_->searches.count(search) != 0; }
+
+}  // namespace sl::platform::posix
