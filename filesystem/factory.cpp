@@ -1,8 +1,12 @@
 #include "filesystem/factory.h"
 
+#include "filesystem/file_system_service.h"
+
 namespace sl::filesystem {
 
-// Not built yet: the class answers 22.
-SODetails::BasicServiceObjectPtr<ServiceObject> CreateFileSystemService() { return nullptr; }
+SODetails::BasicServiceObjectPtr<ServiceObject> CreateFileSystemService() {
+  return SODetails::BasicServiceObjectPtr<ServiceObject>::Adopt(
+      reinterpret_cast<ServiceObject*>(CreateFileSystemServiceObject()));
+}
 
 }  // namespace sl::filesystem

@@ -1,8 +1,12 @@
 #include "stream/factory.h"
 
+#include "stream/stream_service.h"
+
 namespace sl::stream {
 
-// Not built yet: the class answers 22.
-SODetails::BasicServiceObjectPtr<ServiceObject> CreateStreamService() { return nullptr; }
+SODetails::BasicServiceObjectPtr<ServiceObject> CreateStreamService() {
+  return SODetails::BasicServiceObjectPtr<ServiceObject>::Adopt(
+      reinterpret_cast<ServiceObject*>(SODetails::MakeServiceObject<SLStreamServiceImpl>()));
+}
 
 }  // namespace sl::stream

@@ -1,0 +1,40 @@
+// Folder search: the Search entry of the default file system and the frozen list of names it
+// hands out.
+//
+// A search result holds the bare names the operating system reported, in its order, "." and
+// ".." included, at least one of them. It never changes after Search hands it out and keeps no
+// reference to the file system that made it.
+//
+// Thread safety: [thread-safe] GetCount and GetFileInfo.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runtime/service_object.h"
+#include "slservices/sl_filesystem.h"
+#include "support/details/FileSystemSearchResult"
+
+struct SLFileSystemSearchResultImpl
+    : SOImpl::CppSLFileSystemSearchResultBase<SLFileSystemSearchResultImpl,
+                                              SODetails::ServiceObjectTraits> {
+  explicit SLFileSystemSearchResultImpl(std::vector<std::u16string> names)
+      : names_(std::move(names)) {}
+
+  SLResult GetCount(uint64_t* count);
+  // The name stays owned by the object and valid until it is destroyed.
+  SLResult GetFileInfo(uint32_t index, const SLChar16** name);
+
+ private:
+  const std::vector<std::u16string> names_;
+};
+
+namespace sl::filesystem {
+
+// Lists the entries matching `pattern` (wildcards * and ? in its last part) into a new search
+// result owned by the caller. 0; 3 for a null argument or a search the OS refuses to start
+// (nothing matches, missing folder, malformed pattern); 7 when memory runs out.
+SLResult SearchFolder(const SLChar16* pattern, SLFileSystemSearchResult** result);
+
+}  // namespace sl::filesystem

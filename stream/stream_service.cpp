@@ -1,0 +1,125 @@
+#include "stream/stream_service.h"
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+#include <utility>
+
+#include <boost/iostreams/device/array.hpp>
+#include <boost/iostreams/filtering_stream.hpp>
+
+#include "runtime/service_object_ptr.h"
+#include "stream/file_adaptor.h"
+#include "stream/handler_adaptors.h"
+#include "stream/open_guard.h"
+#include "stream/stream_records.h"
+
+namespace {
+
+namespace io = boost::iostreams;
+
+// Opens a stream of the record's kind over one device, with the library's default buffer and
+// putback sizes. If memory runs out on the way, everything built so far is taken down again
+// without a single device call, and the allocation failure goes on to the caller: the record
+// comes first, since dropping a finished stream would flush and close its device, and the
+// guard keeps the library's own clean-up of a half-inserted link from doing so.
+template <class Record, class Mode, class Device>
+SLStreamHandle OpenStream(const Device& device) {
+  auto record = std::make_unique<Record>();
+  {
+    sl::stream::OpeningStream opening;
+    record->stream = std::make_shared<io::filtering_stream<Mode, char>>(device);
+  }
+  return record.release()->AsHandle();
+}
+
+// Byte counts beyond what a stream can take in one call are cut to that; no caller buffer is
+// that large.
+std::streamsize StreamSize(uint64_t size) {
+  constexpr auto kMax = static_cast<uint64_t>(std::numeric_limits<std::streamsize>::max());
+  return static_cast<std::streamsize>(std::min(size, kMax));
+}
+
+}  // namespace
+
+SLResult SLStreamServiceImpl::OpenMemReadStream(const void* data, uint64_t size,
+                                                SLStreamHandle* stream) {
+  if (data == nullptr || stream == nullptr) return SL_INVALID_ARGUMENT;
+  // The caller's bytes become the stream's read area: nothing is copied.
+  const char* begin = static_cast<const char*>(data);
+  *stream =
+      OpenStream<_SLInputStreamRec, io::input>(io::basic_array_source<char>(begin, begin + size));
+  return SL_OK;
+}
+
+SLResult SLStreamServiceImpl::OpenFileReadStream(SLFileSystem* fileSystem, SLFileHandle file,
+                                                 SLStreamHandle* stream) {
+  if (fileSystem == nullptr || stream == nullptr) return SL_INVALID_ARGUMENT;
+  // The stream buffer's copy of the device keeps the one reference that outlives this call.
+  *stream = OpenStream<_SLInputStreamRec, io::input>(
+      _FileAdaptor(SODetails::BasicServiceObjectPtr<SLFileSystem>::Share(fileSystem), file));
+  return SL_OK;
+}
+
+SLResult SLStreamServiceImpl::OpenFileWriteStream(SLFileSystem* fileSystem, SLFileHandle file,
+                                                  SLStreamHandle* stream) {
+  if (fileSystem == nullptr || stream == nullptr) return SL_INVALID_ARGUMENT;
+  *stream = OpenStream<_SLOutputStreamRec, io::output>(
+      _FileAdaptor(SODetails::BasicServiceObjectPtr<SLFileSystem>::Share(fileSystem), file));
+  return SL_OK;
+}
+
+SLResult SLStreamServiceImpl::OpenReadStream(const SLReadHandler* handler, void* context,
+                                             SLStreamHandle* stream) {
+  if (handler == nullptr || stream == nullptr) return SL_INVALID_ARGUMENT;
+  *stream = OpenStream<_SLInputStreamRec, io::input>(_ReadHandlerAdaptor(*handler, context));
+  return SL_OK;
+}
+
+SLResult SLStreamServiceImpl::OpenWriteStream(const SLWriteHandler* handler, void* context,
+                                              SLStreamHandle* stream) {
+  if (handler == nullptr || stream == nullptr) return SL_INVALID_ARGUMENT;
+  *stream = OpenStream<_SLOutputStreamRec, io::output>(_WriteHandlerAdaptor(*handler, context));
+  return SL_OK;
+}
+
+SLResult SLStreamServiceImpl::ReadStream(SLStreamHandle stream, void* buffer, uint64_t size,
+                                         uint64_t* done) {
+  if (stream == nullptr || done == nullptr) return SL_INVALID_ARGUMENT;
+  _SLStreamRec* record = _SLStreamRec::FromHandle(stream);
+  if (!record->IsInput()) return SL_INVALID_ARGUMENT;
+  // The unformatted read stops at the end of the data and turns a device failure into a bad
+  // stream with a count of 0; once at end, failed or bad, the stream reads nothing more.
+  std::istream& in = *static_cast<_SLInputStreamRec*>(record)->stream;
+  in.read(static_cast<char*>(buffer), StreamSize(size));
+  *done = static_cast<uint64_t>(in.gcount());
+  return SL_OK;
+}
+
+SLResult SLStreamServiceImpl::WriteStream(SLStreamHandle stream, const void* buffer, uint64_t size,
+                                          uint64_t* done) {
+  if (stream == nullptr || done == nullptr) return SL_INVALID_ARGUMENT;
+  _SLStreamRec* record = _SLStreamRec::FromHandle(stream);
+  if (record->IsInput()) return SL_INVALID_ARGUMENT;
+  // A device that takes less than a full buffer makes the stream bad; a bad stream passes
+  // nothing on. Neither shows here: the caller is told the size it asked for.
+  std::ostream& out = *static_cast<_SLOutputStreamRec*>(record)->stream;
+  out.write(static_cast<const char*>(buffer), StreamSize(size));
+  *done = size;
+  return SL_OK;
+}
+
+SLResult SLStreamServiceImpl::FlushStream(SLStreamHandle stream) {
+  if (stream == nullptr) return SL_INVALID_ARGUMENT;
+  _SLStreamRec* record = _SLStreamRec::FromHandle(stream);
+  // A read stream has nothing to hand over; flushing it does nothing at all.
+  if (record->IsInput()) return SL_OK;
+  // Buffered bytes go to the device, then the device flushes; a bad stream does nothing.
+  static_cast<_SLOutputStreamRec*>(record)->stream->flush();
+  return SL_OK;
+}
+
+SLResult SLStreamServiceImpl::CloseStream(SLStreamHandle stream) {
+  delete _SLStreamRec::FromHandle(stream);
+  return SL_OK;
+}
