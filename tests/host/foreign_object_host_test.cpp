@@ -74,6 +74,9 @@ TEST_F(ForeignObjects, ShortTablesAreNeverCalledBeyondTheirSize) {
   EXPECT_EQ(service_->GetRegisteredFileSystemByName(service_, SL_UNRESOLVED_ATOM, &found), SL_OK);
   EXPECT_EQ(found, foreign.fs());
   found->header.Release(reinterpret_cast<ServiceObject*>(found));
+  // The foreign object dies with this test: the registry must let go of it first.
+  EXPECT_EQ(service_->UnregisterFileSystem(service_, foreign.fs()), SL_OK);
+  EXPECT_EQ(foreign.addRefs, foreign.releases);
 }
 
 TEST_F(ForeignObjects, ReferencesAreGivenBackExactlyOnceWhenTheServiceDies) {

@@ -63,6 +63,32 @@ TEST(ModuleExports, UnknownClassGives11) {
   EXPECT_EQ(object, nullptr);
 }
 
+TEST(ModuleExports, EachClassGivesANewObjectWithOneReference) {
+  auto module = sltest::LoadBuiltModule();
+  ASSERT_TRUE(module);
+  struct Expected {
+    const char* className;
+    const char* interfaceName;
+    uint32_t id, tableSize;
+  };
+  for (const Expected& want : {Expected{"FileSystemService", "SLFileSystemService",
+                                        SL_FILESYSTEM_SERVICE_ID, 32},
+                               Expected{"StreamService", "SLStreamService", SL_STREAM_SERVICE_ID,
+                                        72}}) {
+    ServiceObject* first = nullptr;
+    ServiceObject* second = nullptr;
+    ASSERT_EQ(module->create(sltest::AtomOf(want.className), &first), SL_OK);
+    ASSERT_EQ(module->create(sltest::AtomOf(want.className), &second), SL_OK);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first->header.interfaceId, want.id);
+    EXPECT_EQ(first->header.tableSize, want.tableSize);
+    EXPECT_STREQ(first->header.interfaceName, want.interfaceName);
+    EXPECT_EQ(first->header.GetRefCount(first), 1u);
+    EXPECT_EQ(first->header.Release(first), 0u);
+    EXPECT_EQ(second->header.Release(second), 0u);
+  }
+}
+
 TEST(ModuleExports, NotificationsAlwaysReturn0) {
   auto module = sltest::LoadBuiltModule();
   ASSERT_TRUE(module);
