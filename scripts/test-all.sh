@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# The whole test suite: native Debug, ASan+UBSan, TSan and the Windows build under Wine.
-# Usage: scripts/test-all.sh [preset...]   (default: debug asan tsan windows)
+# The whole test suite: native Debug, ASan+UBSan, TSan and the Windows build under Wine, then
+# the extra checks under scripts/checks/ (each an executable script that exits non-zero on
+# failure), in name order.
+# Usage: scripts/test-all.sh [preset...]   (default: every preset and every check)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh || exit 1
 
 presets=("$@")
-((${#presets[@]})) || presets=(debug asan tsan windows)
+run_checks=0
+if ((${#presets[@]} == 0)); then
+  presets=(debug asan tsan windows)
+  run_checks=1
+fi
 
 total_passed=0
 total_failed=0
@@ -35,6 +41,21 @@ for preset in "${presets[@]}"; do
   fi
   ((result == 0)) || status=1
 done
+
+if ((run_checks)); then
+  for check in scripts/checks/*.sh; do
+    [[ -x $check ]] || continue
+    echo "=== check: $check"
+    if "$check"; then
+      total_passed=$((total_passed + 1))
+      echo "=== check passed: $check"
+    else
+      total_failed=$((total_failed + 1))
+      status=1
+      echo "=== check FAILED: $check"
+    fi
+  done
+fi
 
 echo
 echo "presets: ${presets[*]}"
