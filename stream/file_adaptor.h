@@ -8,6 +8,7 @@
 // lives from the Open until the stream is destroyed, so the file system outlives every call the
 // stream makes. The device serves both directions through one position, so the library closes
 // it when the output side of its stream buffer closes, for read and write streams alike.
+// A translation unit that pushes one onto an output chain includes partial_write_fix.h first.
 //
 // Thread safety: none of its own; a stream is used by one thread at a time.
 #pragma once

@@ -8,6 +8,8 @@
 // A read adaptor is an input-only device, so the library closes it with the input side of its
 // stream buffer; a write adaptor is output-only and is closed with the output side.
 //
+// A translation unit that pushes a write adaptor onto a chain includes partial_write_fix.h first.
+//
 // The callbacks are trusted: Read returns 0..n or all ones (the end of the data), Write 0..n,
 // and all three pointers stay valid until Close has been called.
 #pragma once

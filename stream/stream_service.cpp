@@ -12,6 +12,7 @@
 #include "stream/file_adaptor.h"
 #include "stream/handler_adaptors.h"
 #include "stream/open_guard.h"
+#include "stream/partial_write_fix.h"
 #include "stream/stream_records.h"
 
 namespace {

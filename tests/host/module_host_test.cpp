@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "host_support.h"
 
@@ -108,6 +109,52 @@ TEST(ModuleExports, OnlyTheFiveExportsAreFound) {
   std::string error;
   EXPECT_EQ(sl::sdk::Module::Load("./no-such-module-file", &error), nullptr);
   EXPECT_NE(error.find("no-such-module-file"), std::string::npos) << error;
+}
+
+// Checks one object's header byte for byte: identity, every entry set, "EOFT" right after the
+// last entry, then the stamp.
+void ExpectHeader(const void* object, uint32_t id, uint32_t entries, const char* name,
+                  uint32_t stamp) {
+  const auto* bytes = static_cast<const unsigned char*>(object);
+  const auto& header = *static_cast<const ServiceFunctionTable*>(object);
+  EXPECT_EQ(header.interfaceId, id) << name;
+  EXPECT_EQ(header.tableSize, 8 * entries) << name;
+  EXPECT_STREQ(header.interfaceName, name);
+  for (uint32_t slot = 0; slot < 5 + entries; ++slot) {
+    void* entry = nullptr;
+    std::memcpy(&entry, bytes + 16 + 8 * slot, sizeof(entry));
+    EXPECT_NE(entry, nullptr) << name << " slot " << slot;
+  }
+  EXPECT_EQ(std::memcmp(bytes + 56 + 8 * entries, "EOFT", 4), 0) << name;
+  uint32_t storedStamp = 0;
+  std::memcpy(&storedStamp, bytes + 60 + 8 * entries, 4);
+  EXPECT_EQ(storedStamp, stamp) << name;
+}
+
+TEST(ModuleExports, TheFourInterfaceHeadersAreExact) {
+  auto module = sltest::LoadBuiltModule();
+  ASSERT_TRUE(module);
+  ServiceObject* fsService = nullptr;
+  ServiceObject* streams = nullptr;
+  ASSERT_EQ(module->create(sltest::AtomOf("FileSystemService"), &fsService), SL_OK);
+  ASSERT_EQ(module->create(sltest::AtomOf("StreamService"), &streams), SL_OK);
+  ExpectHeader(fsService, 0x56000904u, 4, "SLFileSystemService", 0xEAAA3D38u);
+  ExpectHeader(streams, 0xD107D9F9u, 9, "SLStreamService", 0x5224169Bu);
+
+  auto* service = reinterpret_cast<SLFileSystemService*>(fsService);
+  SLFileSystem* fs = nullptr;
+  ASSERT_EQ(service->GetDefaultFileSystem(service, &fs), SL_OK);
+  ExpectHeader(fs, 0xA3A0DE85u, 17, "SLFileSystem", 0x124A777Fu);
+  const std::u16string pattern =
+      (std::filesystem::temp_directory_path() / "*").generic_u16string();
+  SLFileSystemSearchResult* found = nullptr;
+  ASSERT_EQ(fs->Search(fs, pattern.c_str(), &found), SL_OK);
+  ExpectHeader(found, 0x856FD608u, 2, "SLFileSystemSearchResult", 0xB1C0C294u);
+
+  EXPECT_EQ(found->header.Release(reinterpret_cast<ServiceObject*>(found)), 0u);
+  EXPECT_EQ(fs->header.Release(reinterpret_cast<ServiceObject*>(fs)), 2u);
+  EXPECT_EQ(streams->header.Release(streams), 0u);
+  EXPECT_EQ(fsService->header.Release(fsService), 0u);
 }
 
 TEST(PublicHeaders, CAndCppAgreeOnEveryLayout) {

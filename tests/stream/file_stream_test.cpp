@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "stream/file_adaptor.h"
 #include "stream_fakes.h"
@@ -127,6 +128,45 @@ TEST(StreamFileWrite, CloseWritesTheRestFlushesThreeTimesClosesThenReleases) {
   EXPECT_EQ(fake.written, "0123456789");
   EXPECT_EQ(fake.refCount, 1);
   EXPECT_EQ(fake.wrongHandles, 0);
+}
+
+TEST(StreamFileWrite, PartialWritesInARowEachContinueFromTheFirstByteNotTaken) {
+  StreamService service;
+  FakeFileSystem fake;
+  fake.writeCounts = {4, 2};
+  const SLStreamHandle handle = service.OpenFileWrite(fake.fs(), fake.file());
+  EXPECT_EQ(service.Write(handle, "0123456789"), 10u);
+  fake.calls.clear();
+  std::vector<std::string> taken;
+  for (int flush = 0; flush < 3; ++flush) {
+    const size_t before = fake.written.size();
+    service.Flush(handle);
+    taken.push_back(fake.written.substr(before));
+  }
+  EXPECT_EQ(taken, (std::vector<std::string>{"0123", "45", "6789"}));
+  EXPECT_EQ(fake.written, "0123456789") << "every byte exactly once, in order";
+  EXPECT_EQ(fake.calls, (CallLog{"WriteFile(10)", "FlushFile", "WriteFile(6)", "FlushFile",
+                                 "WriteFile(4)", "FlushFile"}));
+  fake.calls.clear();
+  service.Close(handle);
+  EXPECT_EQ(fake.calls, (CallLog{"FlushFile", "FlushFile", "FlushFile", "CloseFile", "Release"}));
+}
+
+TEST(StreamFileWrite, APartlyWrittenFullBufferMakesTheStreamBadAndCloseWritesTheRest) {
+  StreamService service;
+  FakeFileSystem fake;
+  fake.writeCounts = {100, 1000, 500};
+  const SLStreamHandle handle = service.OpenFileWrite(fake.fs(), fake.file());
+  fake.calls.clear();
+  const std::string data = Pattern(5000);
+  EXPECT_EQ(service.Write(handle, data), 5000u);
+  service.Flush(handle);
+  EXPECT_EQ(fake.calls, (CallLog{"WriteFile(4096)"})) << "the stream is bad";
+  service.Close(handle);
+  EXPECT_EQ(fake.calls,
+            (CallLog{"WriteFile(4096)", "WriteFile(3996)", "FlushFile", "WriteFile(2996)",
+                     "FlushFile", "WriteFile(2496)", "FlushFile", "CloseFile", "Release"}));
+  EXPECT_TRUE(fake.written == data.substr(0, 4096)) << "each byte of the full buffer once";
 }
 
 TEST(StreamFileWrite, FailuresWithErrorInformationMakeTheStreamBad) {

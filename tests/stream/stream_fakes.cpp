@@ -115,8 +115,10 @@ SLResult FakeFileSystem::WriteFile(SLFileSystem* self, SLFileHandle file, const 
   FakeFileSystem& me = Of(self);
   me.Check(file);
   me.Log(Call("WriteFile", size));
-  if (++me.writeCalls == me.failWriteOnCall) return me.Fail("WriteFile");
-  const uint64_t n = std::min(size, me.writeAccept);
+  const auto call = static_cast<size_t>(++me.writeCalls);
+  if (me.writeCalls == me.failWriteOnCall) return me.Fail("WriteFile");
+  const uint64_t limit = call <= me.writeCounts.size() ? me.writeCounts[call - 1] : me.writeAccept;
+  const uint64_t n = std::min(size, limit);
   if (!me.quiet) me.written.append(static_cast<const char*>(buffer), n);
   me.writtenBytes += n;
   *done = n;

@@ -34,7 +34,9 @@ class FakeFileSystem {
   size_t readPos = 0;
   uint64_t readChunk = UINT64_MAX;
   SLResult readCode = SL_OK;
-  // WriteFile takes at most `writeAccept` bytes per call into `written`.
+  // The n-th WriteFile (from 1) takes at most `writeCounts[n - 1]` bytes while there are
+  // counts, `writeAccept` after that, into `written`.
+  std::vector<uint64_t> writeCounts;
   uint64_t writeAccept = UINT64_MAX;
   std::string written;
   // What GetFilePos reports and SetFilePos sets; GetFileSize reports the size of `content`.
