@@ -14,12 +14,20 @@ ServiceFactoryRecord::ServiceFactoryRecord(ServiceFactoryRecord** head, const ch
 
 SLResult ClassList::Reflect(const ServiceObjectInfo** info, uint32_t* count) {
   if (info == nullptr || count == nullptr) return SL_INVALID_ARGUMENT;
-  std::call_once(built_, [this] {
-    for (ServiceFactoryRecord* record = *head_; record != nullptr; record = record->next) {
-      records_.push_back(ServiceObjectInfo{record->classAtom.load(), 0, record->className});
+  if (!built_.load()) {
+    std::lock_guard<std::mutex> guard(buildLock_);
+    if (!built_.load()) {
+      // Built aside and moved in whole: when memory runs out on the way, the list stays empty
+      // and unbuilt, and the next call starts again instead of appending to a partial list.
+      std::vector<ServiceObjectInfo> built;
+      for (ServiceFactoryRecord* record = *head_; record != nullptr; record = record->next) {
+        built.push_back(ServiceObjectInfo{record->classAtom.load(), 0, record->className});
+      }
+      if (!built.empty()) built.push_back(ServiceObjectInfo{0, 0, nullptr});
+      records_ = std::move(built);
+      built_.store(true);
     }
-    if (!records_.empty()) records_.push_back(ServiceObjectInfo{0, 0, nullptr});
-  });
+  }
   if (records_.empty()) {
     *info = nullptr;
     *count = 0;

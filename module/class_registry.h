@@ -4,7 +4,7 @@
 //
 // Thread safety: the list is written only during start-up. Resolved atoms are stored
 // atomically (always the same value for a record's fixed name) and the class list array is
-// built once under a one-time guard, so both exports may be called from any thread.
+// built once under a lock, so both exports may be called from any thread.
 #pragma once
 
 #include <atomic>
@@ -40,7 +40,11 @@ class ClassList {
 
  private:
   ServiceFactoryRecord* const* head_;
-  std::once_flag built_;
+  // Set once the array is complete. A build that runs out of memory leaves it clear, and the
+  // next call builds again. Not a std::call_once: with some thread runtimes (ThreadSanitizer's,
+  // for one) a once flag whose function throws stays locked, and the next call waits for ever.
+  std::atomic<bool> built_{false};
+  std::mutex buildLock_;
   std::vector<ServiceObjectInfo> records_;
 };
 

@@ -8,8 +8,6 @@
 namespace SODetails {
 namespace {
 
-bool IsFailure(SLResult code) { return code != 0 && code != 1 && code != 13; }
-
 // Appends to a fixed message buffer, dropping whatever does not fit before the terminator.
 class MessageWriter {
  public:
@@ -38,10 +36,10 @@ class MessageWriter {
 
 }  // namespace
 
-void ReportFailure(ErrorRecords& records, SLResult code, const char16_t* interfaceName,
-                   size_t interfaceNameLength, const char16_t* entryName,
-                   const char* functionName, const char* sourceFile, uint32_t line) {
-  if (!IsFailure(code)) return;
+void RecordFailure(ErrorRecords& records, SLResult code, const char16_t* interfaceName,
+                   size_t interfaceNameLength, const char16_t* entryName, const char* functionName,
+                   const char* sourceFile, uint32_t line) {
+  if (!IsFailureCode(code)) return;
   if (interfaceNameLength == 0 || entryName == nullptr) return;
 
   ErrorInfo info;  // zero-filled message: the units behind the terminator stay zero
@@ -83,8 +81,8 @@ SLResult ReadErrorInfo(ErrorRecords& records, SLErrorInfo* info) {
   return 0;
 }
 
-void ThrowOnServiceError(ServiceObject* object, SLResult code) {
-  if (!IsFailure(code)) return;
+void ThrowRecordedServiceError(ServiceObject* object, SLResult code) {
+  if (!IsFailureCode(code)) return;
   if (object == nullptr || object->header.GetErrorInfo == nullptr) return;
   SLErrorInfo foreign{};
   if (object->header.GetErrorInfo(object, &foreign, 0) != 0) return;

@@ -12,19 +12,39 @@
 
 namespace SODetails {
 
+// 0, 1 and 13 are not failures; every other code is.
+constexpr bool IsFailureCode(SLResult code) { return code != 0 && code != 1 && code != 13; }
+
+// ReportFailure's work for a failure code (out of line: formatting and the locked store).
+void RecordFailure(ErrorRecords& records, SLResult code, const char16_t* interfaceName,
+                   size_t interfaceNameLength, const char16_t* entryName, const char* functionName,
+                   const char* sourceFile, uint32_t line);
+
 // Records every code but 0, 1 and 13 for the calling thread, with the message
 // "<interface>::<entry>() failed, code: 0x%08x" cut to 511 units. Allocates only for a
-// thread's first failure on an object.
-void ReportFailure(ErrorRecords& records, SLResult code, const char16_t* interfaceName,
-                   size_t interfaceNameLength, const char16_t* entryName,
-                   const char* functionName, const char* sourceFile, uint32_t line);
+// thread's first failure on an object. The test of the code is inline, so a successful entry
+// pays one comparison and no call.
+inline void ReportFailure(ErrorRecords& records, SLResult code, const char16_t* interfaceName,
+                          size_t interfaceNameLength, const char16_t* entryName,
+                          const char* functionName, const char* sourceFile, uint32_t line) {
+  if (IsFailureCode(code)) {
+    RecordFailure(records, code, interfaceName, interfaceNameLength, entryName, functionName,
+                  sourceFile, line);
+  }
+}
 
 // The GetErrorInfo base entry's work: 3 for a null out pointer, 11 (and a zeroed record) when
 // the calling thread has no record, else 0.
 SLResult ReadErrorInfo(ErrorRecords& records, SLErrorInfo* info);
 
+// ThrowOnServiceError's work for a failure code: asks `object` for its record and raises it.
+void ThrowRecordedServiceError(ServiceObject* object, SLResult code);
+
 // After a call into `object`: returns for 0, 1, 13, for an object without GetErrorInfo and for
-// one that yields no record; otherwise throws ServiceObjectException with that record.
-void ThrowOnServiceError(ServiceObject* object, SLResult code);
+// one that yields no record; otherwise throws ServiceObjectException with that record. The
+// test of the code is inline, so a successful call into another object costs no further call.
+inline void ThrowOnServiceError(ServiceObject* object, SLResult code) {
+  if (IsFailureCode(code)) ThrowRecordedServiceError(object, code);
+}
 
 }  // namespace SODetails

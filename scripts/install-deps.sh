@@ -6,10 +6,14 @@
 #   libgtest-dev googletest                 - GoogleTest (prebuilt natively; sources for mingw)
 #   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 - the Windows x64 cross toolchain
 #   wine wine64                             - runs the Windows test executables
+#   libbenchmark-dev python3                - Google Benchmark and the ratio table (scripts/bench.sh)
+#   pkg-config                              - the installed package's .pc file (checks/consumer.sh)
+#   clang libclang-rt-14-dev valgrind       - libFuzzer harnesses and memcheck (checks/fuzz.sh, valgrind.sh)
 set -euo pipefail
 
 packages=(cmake ninja-build g++ ccache binutils libboost-iostreams-dev libgtest-dev googletest
-          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)
+          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+          libbenchmark-dev python3 pkg-config clang libclang-rt-14-dev valgrind)
 if [[ "${1:-}" == "--native-only" ]]; then
   packages=(cmake ninja-build g++ ccache binutils libboost-iostreams-dev libgtest-dev googletest)
 fi

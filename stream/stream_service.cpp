@@ -92,7 +92,17 @@ SLResult SLStreamServiceImpl::ReadStream(SLStreamHandle stream, void* buffer, ui
   // The unformatted read stops at the end of the data and turns a device failure into a bad
   // stream with a count of 0; once at end, failed or bad, the stream reads nothing more.
   std::istream& in = *static_cast<_SLInputStreamRec*>(record)->stream;
-  in.read(static_cast<char*>(buffer), StreamSize(size));
+  const std::streamsize wanted = StreamSize(size);
+  // When the stream is good and its buffer (for a memory stream: the caller's whole block)
+  // already holds the request, taking it straight from the buffer is all that read would do:
+  // nothing can end, fail or throw on the way, so the state stays as it is. Small reads skip
+  // the stream's sentry this way.
+  std::streambuf* buffered = in.rdbuf();
+  if (in.good() && buffered->in_avail() >= wanted) {
+    *done = static_cast<uint64_t>(buffered->sgetn(static_cast<char*>(buffer), wanted));
+    return SL_OK;
+  }
+  in.read(static_cast<char*>(buffer), wanted);
   *done = static_cast<uint64_t>(in.gcount());
   return SL_OK;
 }

@@ -100,13 +100,31 @@ struct HandleInfo {
   uint32_t access;
 };
 
+// The calling thread's last successful lookup. It stays good while no handle has been removed
+// since: a removal (a close) bumps the table's count, and a closed handle's address may come
+// back for a new handle only after such a removal. So a stream of reads or writes on one handle
+// takes the table lock once, not once per call.
+struct LastLookup {
+  FileHandle handle = nullptr;
+  uint64_t removals = 0;
+  HandleInfo info{-1, 0};
+};
+thread_local LastLookup tLastLookup;
+
 bool Lookup(FileHandle h, HandleInfo* info) {
   if (h == nullptr || h == InvalidHandle()) return Fail(kErrorInvalidHandle);
+  LastLookup& last = tLastLookup;
+  if (h == last.handle && last.removals == ShareTable::Removals()) {
+    *info = last.info;
+    return true;
+  }
   ShareTable& table = ShareTable::Instance();
   const auto lock = table.Lock();
   const OpenFile* file = table.Find(h);
   if (file == nullptr) return Fail(kErrorInvalidHandle);
   *info = {file->fd, file->access};
+  // Read under the lock, which every removal holds: the count matches the table just searched.
+  last = {h, ShareTable::Removals(), *info};
   return true;
 }
 

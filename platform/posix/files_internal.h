@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -108,6 +109,8 @@ struct OpenFile {
 class ShareTable {
  public:
   static ShareTable& Instance();
+  // Frees the table when no handle or search is recorded (run at unload).
+  static void FreeIfUnused();
 
   std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(mutex_); }
 
@@ -117,10 +120,15 @@ class ShareTable {
 
   // Registers a file handle; false if memory ran out.
   bool Add(OpenFile* file);
-  // Unregisters a file handle; false if it is not a live one.
+  // Unregisters a file handle; false if it is not a live one. Counts the removal.
   bool Remove(OpenFile* file);
   // The record behind a live file handle, or nullptr.
   OpenFile* Find(void* handle) const;
+
+  // How many file handles have been removed so far. The only member that may be read without
+  // the lock: a handle found live while the count stood at n is still live while it reads n
+  // (acquire), which lets a thread keep its last lookup (files.cpp) instead of locking again.
+  static uint64_t Removals() { return removals_.load(std::memory_order_acquire); }
 
   // Search handles only need to be told apart from anything else.
   bool AddSearch(void* search);
@@ -132,6 +140,7 @@ class ShareTable {
   struct Impl;
   std::mutex mutex_;
   std::unique_ptr<Impl> impl_;
+  static std::atomic<uint64_t> removals_;
 };
 
 }  // namespace sl::platform::posix

@@ -20,7 +20,9 @@
 //
 // The same table tells live handles from anything else, so that a closed or foreign handle is
 // refused with ERROR_INVALID_HANDLE instead of being used.
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <new>
 #include <unordered_map>
 #include <unordered_set>
@@ -54,12 +56,47 @@ struct ShareTable::Impl {
   std::unordered_set<const void*> searches;
 };
 
+std::atomic<uint64_t> ShareTable::removals_{0};
+
 ShareTable::ShareTable() : impl_(new Impl) {}
 
+namespace {
+
+std::atomic<ShareTable*> g_table{nullptr};
+std::mutex g_tableCreation;
+
+// At unload (and at exit) the table is freed when it records nothing any more, so a host that
+// loads and unloads the module leaves nothing behind. A table that still records open handles
+// or searches stays: something may still close them, from another thread or a later static
+// destructor.
+struct TableReaper {
+  ~TableReaper() { ShareTable::FreeIfUnused(); }
+} g_reaper;
+
+}  // namespace
+
 ShareTable& ShareTable::Instance() {
-  // Never destroyed: handles may still be closed by other static destructors or threads at exit.
-  static ShareTable* const table = new ShareTable;
+  ShareTable* table = g_table.load(std::memory_order_acquire);
+  if (table != nullptr) return *table;
+  std::lock_guard<std::mutex> guard(g_tableCreation);
+  table = g_table.load(std::memory_order_relaxed);
+  if (table == nullptr) {
+    table = new ShareTable;
+    g_table.store(table, std::memory_order_release);
+  }
   return *table;
+}
+
+void ShareTable::FreeIfUnused() {
+  std::lock_guard<std::mutex> guard(g_tableCreation);
+  ShareTable* table = g_table.load(std::memory_order_acquire);
+  if (table == nullptr) return;
+  {
+    auto lock = table->Lock();
+    if (!table->impl_->files.empty() || !table->impl_->searches.empty()) return;
+    g_table.store(nullptr, std::memory_order_release);
+  }
+  delete table;
 }
 
 bool ShareTable::Allows(const FileIdentity& identity, uint32_t access, uint32_t share) const {
@@ -89,6 +126,7 @@ bool ShareTable::Add(OpenFile* file) {
 
 bool ShareTable::Remove(OpenFile* file) {
   if (impl_->files.erase(file) == 0) return false;
+  removals_.fetch_add(1, std::memory_order_release);
   const auto it = impl_->byFile.find(file->identity);
   if (it != impl_->byFile.end()) {
     auto& opens = it->second;

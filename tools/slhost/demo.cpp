@@ -1,85 +1,30 @@
 // `slhost demo`: a narrated walk through the module as a host uses it. Everything goes through
 // the module's exports and object tables; nothing here knows the module's internals.
-#include "demo.h"
-
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 
-#include "slservices/sl_exception.hpp"
+#include "command.h"
+#include "demo_support.h"
 
 namespace slhost {
+
+using demo::Obj;
+using demo::PrintHeader;
+using demo::Refs;
+using demo::Show;
+
 namespace {
 
-std::string Utf8(const SLChar16* text) {
-  std::string out;
-  for (; text != nullptr && *text != 0; ++text) {
-    uint32_t unit = *text;
-    if (unit >= 0xD800 && unit <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
-      unit = 0x10000 + ((unit - 0xD800) << 10) + (text[1] - 0xDC00);
-      ++text;
-    }
-    if (unit < 0x80) {
-      out += static_cast<char>(unit);
-    } else if (unit < 0x800) {
-      out += static_cast<char>(0xC0 | (unit >> 6));
-      out += static_cast<char>(0x80 | (unit & 0x3F));
-    } else if (unit < 0x10000) {
-      out += static_cast<char>(0xE0 | (unit >> 12));
-      out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (unit & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (unit >> 18));
-      out += static_cast<char>(0x80 | ((unit >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (unit & 0x3F));
-    }
-  }
-  return out;
-}
-
-template <class T>
-ServiceObject* Obj(T* object) {
-  return reinterpret_cast<ServiceObject*>(object);
-}
-
-template <class T>
-uint32_t Refs(T* object) {
-  return Obj(object)->header.GetRefCount(Obj(object));
-}
-
-// Prints one call's outcome; a failure also shows the record the object keeps for this thread.
-template <class T>
-bool Show(const char* what, SLResult result, T* object) {
-  std::printf("  %-44s -> %" PRIu32 "\n", what, result);
-  if (!SL_FAILED(result)) return true;
-  SLErrorInfo info{};
-  if (Obj(object)->header.GetErrorInfo(Obj(object), &info, 0) == SL_OK) {
-    std::printf("     GetErrorInfo: \"%s\" (line %" PRIu32 " of %s)\n", Utf8(info.message).c_str(),
-                info.line, info.sourceFile);
-  }
-  return false;
-}
-
-void PrintHeader(const ServiceObject* object) {
-  const ServiceFunctionTable& header = object->header;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(object);
-  char marker[5] = {};
-  uint32_t stamp = 0;
-  std::memcpy(marker, bytes + 56 + header.tableSize, 4);
-  std::memcpy(&stamp, bytes + 60 + header.tableSize, 4);
-  std::printf("    %s: id 0x%08" PRIx32 ", %" PRIu32 " entries, \"%s\", stamp 0x%08" PRIx32
-              ", references %" PRIu32 "\n",
-              header.interfaceName, header.interfaceId, header.tableSize / 8, marker, stamp,
-              header.GetRefCount(const_cast<ServiceObject*>(object)));
-}
-
-uint32_t AtomOf(const char* name) {
-  uint32_t atom = SL_UNRESOLVED_ATOM;
-  SLGetAtomFromString(name, &atom);
-  return atom;
+// Paths below the temporary folder, with the system's own separator: the default file system
+// hands paths to the system unchanged, and CreateAllFolders takes only the system's form.
+std::u16string Below(const std::u16string& root, const char* relative) {
+  return sl::sdk::PathToUtf16(sl::sdk::ToPath(root) /
+                              std::filesystem::path(relative).make_preferred());
 }
 
 int ListClasses(const sl::sdk::Module& module) {
@@ -90,7 +35,7 @@ int ListClasses(const sl::sdk::Module& module) {
   std::printf("  ReflectServiceObjectInfo -> %" PRIu32 ", %" PRIu32 " classes\n", result, count);
   for (uint32_t i = 0; i < count; ++i) {
     std::printf("  [%" PRIu32 "] %-18s atom 0x%08" PRIx32 " (listed as 0x%08" PRIx32 ")\n", i,
-                classes[i].className, AtomOf(classes[i].className), classes[i].classAtom);
+                classes[i].className, module.Atom(classes[i].className), classes[i].classAtom);
   }
   return result == SL_OK ? 0 : 1;
 }
@@ -98,11 +43,12 @@ int ListClasses(const sl::sdk::Module& module) {
 // Files and folders through the default file system, in a temporary folder.
 int FileSystemTour(SLFileSystem* fs, const std::u16string& root) {
   std::printf("\n3. The default file system at work in a temporary folder\n");
-  const std::u16string nested = root + u"/reports/2026";
-  const std::u16string file = nested + u"/hello.txt";
+  const std::u16string nested = Below(root, "reports/2026");
+  const std::u16string file = Below(nested, "hello.txt");
   if (!Show("CreateAllFolders(<tmp>/reports/2026)", fs->CreateAllFolders(fs, nested.c_str()), fs))
     return 1;
-  Show("CreateFolder(<tmp>/reports) again", fs->CreateFolder(fs, (root + u"/reports").c_str()), fs);
+  Show("CreateFolder(<tmp>/reports) again", fs->CreateFolder(fs, Below(root, "reports").c_str()),
+       fs);
 
   SLFileHandle handle = nullptr;
   if (!Show("OpenFile(hello.txt, create)", fs->OpenFile(fs, file.c_str(), SL_OPEN_CREATE, &handle),
@@ -117,14 +63,14 @@ int FileSystemTour(SLFileSystem* fs, const std::u16string& root) {
   Show("CloseFile", fs->CloseFile(fs, handle), fs);
 
   SLFileSystemSearchResult* found = nullptr;
-  const std::u16string pattern = nested + u"/*.txt";
+  const std::u16string pattern = Below(nested, "*.txt");
   if (Show("Search(<tmp>/reports/2026/*.txt)", fs->Search(fs, pattern.c_str(), &found), fs)) {
     uint64_t count = 0;
     found->GetCount(found, &count);
     for (uint32_t i = 0; i < count; ++i) {
       const SLChar16* name = nullptr;
       found->GetFileInfo(found, i, &name);
-      std::printf("     found \"%s\"\n", Utf8(name).c_str());
+      std::printf("     found \"%s\"\n", sl::sdk::ToUtf8(name).c_str());
     }
     std::printf("     result object released -> %" PRIu32 "\n",
                 Obj(found)->header.Release(Obj(found)));
@@ -133,7 +79,7 @@ int FileSystemTour(SLFileSystem* fs, const std::u16string& root) {
   std::printf("  a failure, and the record it leaves:\n");
   SLFileHandle missing = nullptr;
   Show("OpenFile(missing.txt, read)",
-       fs->OpenFile(fs, (nested + u"/missing.txt").c_str(), SL_OPEN_READ, &missing), fs);
+       fs->OpenFile(fs, Below(nested, "missing.txt").c_str(), SL_OPEN_READ, &missing), fs);
   Show("RemoveFolder(<tmp>/reports/2026), not empty", fs->RemoveFolder(fs, nested.c_str()), fs);
   return 0;
 }
@@ -141,7 +87,7 @@ int FileSystemTour(SLFileSystem* fs, const std::u16string& root) {
 // The one request from end to end: a file read through a file read stream.
 int StreamTour(SLStreamService* streams, SLFileSystem* fs, const std::u16string& root) {
   std::printf("\n4. One request from end to end: a file read through a file read stream\n");
-  const std::u16string file = root + u"/reports/2026/hello.txt";
+  const std::u16string file = Below(root, "reports/2026/hello.txt");
   SLFileHandle handle = nullptr;
   if (!Show("OpenFile(hello.txt, read)", fs->OpenFile(fs, file.c_str(), SL_OPEN_READ, &handle), fs))
     return 1;
@@ -174,19 +120,23 @@ int StreamTour(SLStreamService* streams, SLFileSystem* fs, const std::u16string&
 
 }  // namespace
 
-int RunDemo(const sl::sdk::Module& module) {
-  if (ListClasses(module) != 0) return 1;
+int RunDemo(Context& context) {
+  if (!context.args.empty()) return UsageError(context, "no arguments expected");
+  const sl::sdk::Module& module = context.module;
+  std::printf("loaded %s\n", sl::sdk::ToUtf8(sl::sdk::PathToUtf16(module.path())).c_str());
+  if (ListClasses(module) != 0) return kEntryFailed;
 
   std::printf("\n2. Creating both services\n");
   ServiceObject* fsServiceObject = nullptr;
   ServiceObject* streamObject = nullptr;
   if (!Show("CreateServiceObject(FileSystemService)",
-            module.create(AtomOf(SL_CLASS_FILE_SYSTEM_SERVICE), &fsServiceObject), fsServiceObject))
-    return 1;
+            module.create(module.Atom(SL_CLASS_FILE_SYSTEM_SERVICE), &fsServiceObject),
+            fsServiceObject))
+    return kEntryFailed;
   PrintHeader(fsServiceObject);
   if (!Show("CreateServiceObject(StreamService)",
-            module.create(AtomOf(SL_CLASS_STREAM_SERVICE), &streamObject), streamObject))
-    return 1;
+            module.create(module.Atom(SL_CLASS_STREAM_SERVICE), &streamObject), streamObject))
+    return kEntryFailed;
   PrintHeader(streamObject);
   auto* service = reinterpret_cast<SLFileSystemService*>(fsServiceObject);
   auto* streams = reinterpret_cast<SLStreamService*>(streamObject);
@@ -197,27 +147,61 @@ int RunDemo(const sl::sdk::Module& module) {
   uint32_t name = 0;
   fs->GetFileSystemName(fs, &name);
   std::printf("     its name atom 0x%08" PRIx32 " (\"Default\" is 0x%08" PRIx32 ")\n", name,
-              AtomOf("Default"));
+              module.Atom("Default"));
 
+  // A folder of this run's own: several demos may run at once.
   namespace stdfs = std::filesystem;
-  const stdfs::path root = stdfs::temp_directory_path() / "slhost-demo";
+  std::random_device random;
+  const stdfs::path root =
+      stdfs::temp_directory_path() /
+      ("slhost-demo-" + std::to_string(random()) + "-" +
+       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000));
   std::error_code ignored;
-  stdfs::remove_all(root, ignored);
   stdfs::create_directories(root);
-  const std::u16string rootText = root.generic_u16string();
+  const std::u16string rootText = sl::sdk::PathToUtf16(root);
 
+  sl::sdk::Ref<sl::sdk::MemoryFileSystem> memory;
   int status = FileSystemTour(fs, rootText);
   if (status == 0) status = StreamTour(streams, fs, rootText);
   stdfs::remove_all(root, ignored);
+  if (status == 0) status = demo::CallbackTour(streams);
+  if (status == 0) status = demo::MemoryTour(module, service, streams, &memory);
 
-  std::printf("\n5. Releasing everything\n");
+  std::printf("\n7. Weak references\n");
+  ServiceObjectWeakRef* weak = nullptr;
+  Show("stream service GetWeakRef", streamObject->header.GetWeakRef(streamObject, &weak),
+       streamObject);
+  std::printf("     weak count %" PRIu32 " (the object's own and ours), IsAlive %d\n",
+              weak->GetRefCount(weak), weak->IsAlive(weak));
+  ServiceObject* locked = weak->Lock(weak);
+  std::printf("  Lock -> the same object: %s, references %" PRIu32 "\n",
+              locked == streamObject ? "yes" : "no", Refs(streamObject));
+  std::printf("  Release of the locked reference -> %" PRIu32 "\n", locked->header.Release(locked));
+  sl::sdk::WeakRef<SLFileSystem> memoryWeak;
+  if (memory) memoryWeak = sl::sdk::MakeWeak(sl::sdk::Ref<SLFileSystem>::Share(memory->table()));
+
+  std::printf("\n8. Releasing everything\n");
   std::printf("  default file system Release -> %" PRIu32 " (the service still holds it)\n",
               Obj(fs)->header.Release(Obj(fs)));
+  if (memory) {
+    std::printf("  memory file system Release -> %" PRIu32 " (the registry still holds it)\n",
+                memory->Release());
+    memory.detach();
+  }
   std::printf("  stream service Release -> %" PRIu32 "\n",
               streamObject->header.Release(streamObject));
+  const int alive = weak->IsAlive(weak);
+  const bool lockedNothing = weak->Lock(weak) == nullptr;
+  std::printf("     weak reference: IsAlive %d, Lock -> %s; its Release -> %" PRIu32
+              " (block freed)\n",
+              alive, lockedNothing ? "null" : "an object", weak->Release(weak));
   std::printf("  file-system service Release -> %" PRIu32 " (releases its file systems)\n",
               fsServiceObject->header.Release(fsServiceObject));
-  return status;
+  if (memoryWeak) {
+    std::printf("     the memory file system went with it: IsAlive %d\n",
+                static_cast<int>(memoryWeak.IsAlive()));
+  }
+  return status == 0 ? kOk : kEntryFailed;
 }
 
 }  // namespace slhost

@@ -1,19 +1,28 @@
 // Loading the module the way a host does: by path, then only through its five exports.
 //
-//   std::string error;
-//   auto module = sl::sdk::Module::Load("./libslservices.so", &error);
-//   if (!module) { std::cerr << error; return 1; }
-//   const ServiceObjectInfo* classes = nullptr; uint32_t count = 0;
-//   module->reflect(&classes, &count);
+//   auto module = sl::sdk::Module::Open(sl::sdk::Module::BesideExecutable());  // throws
+//   for (const auto& info : module->Classes()) std::cout << info.name << "\n";
+//   auto streams = module->Create<SLStreamService>("StreamService");          // Ref<>
 //
-// This header holds the one place of the SDK that knows which system it is on.
+// The atom library (SLGetAtomFromString) is loaded from the module's folder when it is there,
+// else by its bare name; the module binds the same library when it first needs an atom.
+// Release every object the module made before the Module goes: its destructor unloads it.
+//
+// This header and console.hpp are the places of the SDK that know which system they are on.
 #ifndef SLSERVICES_SDK_MODULE_HPP_
 #define SLSERVICES_SDK_MODULE_HPP_
 
+#include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <utility>
+#include <vector>
 
+#include "slservices/sdk/error.hpp"
+#include "slservices/sdk/ref.hpp"
+#include "slservices/sdk/text.hpp"
 #include "slservices/slservices.h"
 
 #ifdef _WIN32
@@ -24,9 +33,20 @@
 
 namespace sl::sdk {
 
+// The module file is missing, is no library, or lacks an export.
+class ModuleError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 class Module {
  public:
-  // The module file's name on this system.
+  struct ClassInfo {
+    std::string name;
+    uint32_t listedAtom = SL_UNRESOLVED_ATOM;  // as the class list holds it
+  };
+
+  // File names on this system.
   static const char* DefaultFileName() {
 #ifdef _WIN32
     return "slservices.dll";
@@ -34,41 +54,95 @@ class Module {
     return "libslservices.so";
 #endif
   }
+  static const char* AtomFileName() {
+#ifdef _WIN32
+    return "atom.dll";
+#else
+    return "libatom.so";
+#endif
+  }
 
-  // Loads the module at `path` and binds its five exports. On failure returns null and says
-  // why in `error` (missing file, or which export is missing).
-  static std::unique_ptr<Module> Load(const std::string& path, std::string* error) {
-    std::unique_ptr<Module> module(new Module);
-    module->handle_ = OpenLibrary(path, error);
-    if (module->handle_ == nullptr) return nullptr;
-    const bool bound = module->Bind(&module->reflect, SL_EXPORT_REFLECT, error) &&
-                       module->Bind(&module->create, SL_EXPORT_CREATE, error) &&
-                       module->Bind(&module->initialize, SL_EXPORT_INITIALIZE, error) &&
-                       module->Bind(&module->onCleanup, SL_EXPORT_ON_CLEANUP, error) &&
-                       module->Bind(&module->onFree, SL_EXPORT_ON_FREE, error);
-    if (!bound) return nullptr;
+  // The running program's own file.
+  static std::filesystem::path ExecutablePath() {
+#ifdef _WIN32
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+      const DWORD length =
+          GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+      if (length < buffer.size()) return std::filesystem::path(buffer.substr(0, length));
+      buffer.resize(buffer.size() * 2);
+    }
+#else
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error);
+#endif
+  }
+  // The module beside the running program.
+  static std::filesystem::path BesideExecutable() {
+    return ExecutablePath().parent_path() / DefaultFileName();
+  }
+
+  // Loads the module at `path` and binds its five exports; throws ModuleError saying why not.
+  static std::unique_ptr<Module> Open(const std::filesystem::path& path) {
+    std::string error;
+    std::unique_ptr<Module> module = LoadPath(path, &error);
+    if (!module) throw ModuleError(error);
     return module;
+  }
+  // The same without exceptions: null, and the reason in `error`. The path is UTF-8.
+  static std::unique_ptr<Module> Load(const std::string& path, std::string* error) {
+    return LoadPath(ToPath(ToUtf16(std::string_view(path))), error);
   }
 
   Module(const Module&) = delete;
   Module& operator=(const Module&) = delete;
-  // Unloads the module: objects it made must all be released before.
   ~Module() {
-    if (handle_ == nullptr) return;
-#ifdef _WIN32
-    FreeLibrary(static_cast<HMODULE>(handle_));
-#else
-    dlclose(handle_);
-#endif
+    if (handle_ != nullptr) CloseLibrary(handle_);
+    if (atomLibrary_ != nullptr) CloseLibrary(atomLibrary_);
   }
 
+  const std::filesystem::path& path() const { return path_; }
+
   // Looks up any other symbol of the module (null when absent).
-  void* Symbol(const char* name) const {
-#ifdef _WIN32
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
-#else
-    return dlsym(handle_, name);
-#endif
+  void* Symbol(const char* name) const { return FindSymbol(handle_, name); }
+
+  // The atom of a name; SL_UNRESOLVED_ATOM when no atom library could be loaded.
+  uint32_t Atom(const char* name) const {
+    uint32_t atom = SL_UNRESOLVED_ATOM;
+    if (atomFunction_ != nullptr) atomFunction_(name, &atom);
+    return atom;
+  }
+  bool HasAtomLibrary() const { return atomFunction_ != nullptr; }
+
+  // The class list, in the module's order.
+  std::vector<ClassInfo> Classes() const {
+    const ServiceObjectInfo* info = nullptr;
+    uint32_t count = 0;
+    std::vector<ClassInfo> classes;
+    if (reflect(&info, &count) != SL_OK) return classes;
+    for (uint32_t i = 0; i < count; ++i) classes.push_back({info[i].className, info[i].classAtom});
+    return classes;
+  }
+
+  // A new object of the class, checked to carry interface T; throws ServiceError otherwise.
+  template <class T = ServiceObject>
+  Ref<T> Create(const char* className) const {
+    const std::string call = std::string("CreateServiceObject(\"") + className + "\")";
+    if (!HasAtomLibrary()) {
+      throw ServiceError(SL_NOT_FOUND, call + " failed: no atom library (" + AtomFileName() + ")");
+    }
+    Ref<ServiceObject> object;
+    const SLResult code = create(Atom(className), object.put());
+    if (SL_FAILED(code) || !object) {
+      throw ServiceError(code, call + " failed, code: " + HexCode(code));
+    }
+    Ref<T> typed = object.template As<T>();
+    if (!typed) {
+      throw ServiceError(SL_INVALID_ARGUMENT, "class " + std::string(className) + " is " +
+                                                  object->header.interfaceName + ", not " +
+                                                  InterfaceTraits<T>::kName);
+    }
+    return typed;
   }
 
   SLReflectServiceObjectInfoFn reflect = nullptr;
@@ -80,28 +154,86 @@ class Module {
  private:
   Module() = default;
 
-  static void* OpenLibrary(const std::string& path, std::string* error) {
+  static std::unique_ptr<Module> LoadPath(const std::filesystem::path& path, std::string* error) {
+    std::string reason;
+    std::unique_ptr<Module> module(new Module);
+    module->path_ = path;
+    std::error_code ignored;
+    if (!std::filesystem::exists(path, ignored)) {
+      reason = "no module at " + ToUtf8(PathToUtf16(path));
+    } else if ((module->handle_ = OpenLibrary(path, &reason)) != nullptr) {
+      if (module->Bind(&module->reflect, SL_EXPORT_REFLECT, &reason) &&
+          module->Bind(&module->create, SL_EXPORT_CREATE, &reason) &&
+          module->Bind(&module->initialize, SL_EXPORT_INITIALIZE, &reason) &&
+          module->Bind(&module->onCleanup, SL_EXPORT_ON_CLEANUP, &reason) &&
+          module->Bind(&module->onFree, SL_EXPORT_ON_FREE, &reason)) {
+        module->BindAtomLibrary();
+        return module;
+      }
+    }
+    if (error != nullptr) *error = reason;
+    return nullptr;
+  }
+
+  void BindAtomLibrary() {
+    const std::filesystem::path beside = path_.parent_path() / AtomFileName();
+    std::error_code ignored;
+    std::string unused;
+    atomLibrary_ = std::filesystem::exists(beside, ignored)
+                       ? OpenLibrary(beside, &unused)
+                       : OpenLibrary(std::filesystem::path(AtomFileName()), &unused);
+    atomFunction_ =
+        reinterpret_cast<SLGetAtomFromStringFn>(FindSymbol(atomLibrary_, SL_ATOM_FUNCTION));
+  }
+
+  static void* OpenLibrary(const std::filesystem::path& path, std::string* error) {
+    const std::string shown = ToUtf8(PathToUtf16(path));
 #ifdef _WIN32
-    std::wstring wide(path.begin(), path.end());
-    void* handle = reinterpret_cast<void*>(LoadLibraryW(wide.c_str()));
-    if (handle == nullptr && error != nullptr) {
-      *error = "cannot load " + path + " (Windows error " + std::to_string(GetLastError()) + ")";
+    void* handle = reinterpret_cast<void*>(LoadLibraryW(path.c_str()));
+    if (handle == nullptr) {
+      const DWORD code = GetLastError();
+      *error = "cannot load " + shown + " (Windows error " + std::to_string(code) +
+               (code == 193 ? ": not a 64-bit Windows library)" : ")");
     }
 #else
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr && error != nullptr) *error = "cannot load " + path + ": " + dlerror();
+    if (handle == nullptr) {
+      const char* reason = dlerror();
+      *error = "cannot load " + shown + ": " + (reason != nullptr ? reason : "unknown reason");
+    }
 #endif
     return handle;
+  }
+  static void* FindSymbol(void* library, const char* name) {
+    if (library == nullptr) return nullptr;
+#ifdef _WIN32
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+#else
+    return dlsym(library, name);
+#endif
+  }
+  static void CloseLibrary(void* library) {
+#ifdef _WIN32
+    FreeLibrary(static_cast<HMODULE>(library));
+#else
+    dlclose(library);
+#endif
   }
 
   template <class Fn>
   bool Bind(Fn* slot, const char* name, std::string* error) {
     *slot = reinterpret_cast<Fn>(Symbol(name));
-    if (*slot == nullptr && error != nullptr) *error = std::string("missing export ") + name;
+    if (*slot == nullptr) {
+      *error =
+          ToUtf8(PathToUtf16(path_)) + " is not a service-object module: missing export " + name;
+    }
     return *slot != nullptr;
   }
 
+  std::filesystem::path path_;
   void* handle_ = nullptr;
+  void* atomLibrary_ = nullptr;
+  SLGetAtomFromStringFn atomFunction_ = nullptr;
 };
 
 }  // namespace sl::sdk

@@ -1,0 +1,165 @@
+#include "bench_support.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "filesystem/factory.h"
+#include "runtime/service_object_ptr.h"
+#include "stream/factory.h"
+
+// Every allocation of the process goes through here, the module's included (it is linked in
+// statically), and is counted for the thread that makes it, so a benchmark can tell how many
+// its own steady-state calls make (Google Benchmark's threads allocate beside them).
+namespace {
+thread_local uint64_t tAllocations = 0;
+
+void* CountedAllocate(std::size_t size) {
+  ++tAllocations;
+  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(std::size_t size) { return CountedAllocate(size); }
+void* operator new[](std::size_t size) { return CountedAllocate(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+
+namespace slbench {
+namespace {
+
+Config gConfig;
+
+// Where the run's folder goes: $SL_BENCH_DIR if set, else /dev/shm (memory-backed, so the
+// flush to disk that closing a write stream asks for costs the same nothing on every side),
+// else the system's folder for temporary files.
+std::filesystem::path BaseFolder() {
+  if (const char* chosen = std::getenv("SL_BENCH_DIR"); chosen != nullptr && *chosen != '\0') {
+    return chosen;
+  }
+  std::error_code error;
+  if (std::filesystem::is_directory("/dev/shm", error) && ::access("/dev/shm", W_OK) == 0) {
+    return "/dev/shm";
+  }
+  return std::filesystem::temp_directory_path();
+}
+
+void RemoveFolder() {
+  std::error_code error;
+  if (!gConfig.folder.empty()) std::filesystem::remove_all(gConfig.folder, error);
+}
+
+template <class T>
+T* HeldObject(SODetails::BasicServiceObjectPtr<ServiceObject> (*factory)()) {
+  // Made on first use and kept for the whole run; the process exit takes it down.
+  static ServiceObject* const object = factory().Detach();
+  return reinterpret_cast<T*>(object);
+}
+
+}  // namespace
+
+void Configure(int* argc, char** argv) {
+  int kept = 1;
+  for (int i = 1; i < *argc; ++i) {
+    if (std::strcmp(argv[i], "--quick") == 0) {
+      gConfig.quick = true;
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  *argc = kept;
+  if (gConfig.quick) {
+    gConfig.readFileBytes = 4u << 20;
+    gConfig.writeFileBytes = 256u << 10;
+    gConfig.searchEntries = 1000;
+  }
+  // A process that has never started a second thread lets libstdc++ count std::shared_ptr
+  // references without atomic operations; one thread started and joined here makes every
+  // benchmark run in the multi-threaded process the module is written for, whatever the order.
+  std::thread([] {}).join();
+  std::string pattern = (BaseFolder() / "slbench-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create " + pattern);
+  gConfig.folder = pattern;
+  std::atexit(&RemoveFolder);
+}
+
+const Config& config() { return gConfig; }
+
+std::string PathOf(const std::string& name) { return gConfig.folder + "/" + name; }
+
+std::u16string ToUtf16(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+std::u16string Path16Of(const std::string& name) { return ToUtf16(PathOf(name)); }
+
+const std::string& CachedFile(const std::string& name, uint64_t size) {
+  static std::mutex lock;
+  static std::map<std::string, std::string> made;
+  std::lock_guard<std::mutex> guard(lock);
+  auto found = made.find(name);
+  if (found != made.end()) return found->second;
+
+  const std::string path = PathOf(name);
+  std::vector<char> block(1u << 20);
+  FillPattern(block.data(), block.size());
+  const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0) throw std::runtime_error("cannot create " + path);
+  for (uint64_t written = 0; written < size;) {
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(block.size(), size - written));
+    const ssize_t n = ::write(out, block.data(), piece);
+    if (n <= 0) throw std::runtime_error("cannot write " + path);
+    written += static_cast<uint64_t>(n);
+  }
+  ::close(out);
+  // Reading it back once leaves every page cached, whatever the folder's file system.
+  const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  while (::read(in, block.data(), block.size()) > 0) {
+  }
+  ::close(in);
+  return made.emplace(name, path).first->second;
+}
+
+SLStreamService* Streams() { return HeldObject<SLStreamService>(&sl::stream::CreateStreamService); }
+
+SLFileSystemService* FileSystems() {
+  return HeldObject<SLFileSystemService>(&sl::filesystem::CreateFileSystemService);
+}
+
+SLFileSystem* DefaultFileSystem() {
+  static SLFileSystem* const fs = [] {
+    SLFileSystemService* service = FileSystems();
+    SLFileSystem* found = nullptr;
+    if (service->GetDefaultFileSystem(service, &found) != SL_OK) {
+      throw std::runtime_error("no default file system");
+    }
+    return found;
+  }();
+  return fs;
+}
+
+uint64_t Allocations() { return tAllocations; }
+
+void AllocationMeter::Report(benchmark::State& state) const {
+  if (operations_ == 0) return;
+  state.counters["allocs_per_op"] =
+      static_cast<double>(allocations_) / static_cast<double>(operations_);
+}
+
+void FillPattern(char* bytes, size_t size) {
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i & 0xFF);
+}
+
+}  // namespace slbench

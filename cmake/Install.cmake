@@ -1,0 +1,62 @@
+# `cmake --install`: bin/ (slhost; the DLLs on Windows), lib/ (the module and the atom library
+# on Linux, with RUNPATH $ORIGIN; import libraries on Windows), include/ (the C headers and the
+# header-only host SDK), a CMake package and a pkg-config file.
+#
+#   find_package(slservices CONFIG REQUIRED)
+#   target_link_libraries(host PRIVATE slservices::sdk)  # headers; load the module by path
+#   $<TARGET_FILE:slservices::module>                     # where the installed module lies
+#   slservices::module, slservices::atom                  # to link the libraries directly
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+# The host SDK: headers only (and the dynamic loader on Linux).
+add_library(sl_sdk INTERFACE)
+target_include_directories(sl_sdk INTERFACE $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+                                            $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+target_link_libraries(sl_sdk INTERFACE ${CMAKE_DL_LIBS})
+target_compile_features(sl_sdk INTERFACE cxx_std_17)
+set_target_properties(sl_sdk PROPERTIES EXPORT_NAME sdk)
+
+# Hosts that link the libraries directly get the C headers with them.
+foreach(library slservices atom)
+  target_include_directories(${library} INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+endforeach()
+set_target_properties(slservices PROPERTIES EXPORT_NAME module)
+set_target_properties(atom PROPERTIES EXPORT_NAME atom INSTALL_RPATH "$ORIGIN")
+
+install(TARGETS slservices atom sl_sdk EXPORT slservicesTargets
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(TARGETS slhost RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/slservices
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp")
+
+set(SL_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/slservices)
+install(EXPORT slservicesTargets NAMESPACE slservices:: DESTINATION ${SL_PACKAGE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/slservicesConfig.cmake.in
+                              ${CMAKE_BINARY_DIR}/package/slservicesConfig.cmake
+                              INSTALL_DESTINATION ${SL_PACKAGE_DIR})
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/slservicesConfigVersion.cmake
+                                 COMPATIBILITY SameMinorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/package/slservicesConfig.cmake
+              ${CMAKE_BINARY_DIR}/package/slservicesConfigVersion.cmake
+        DESTINATION ${SL_PACKAGE_DIR})
+
+# pkg-config: the prefix is found from the file's own place, so the tree may move.
+file(RELATIVE_PATH SL_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" SL_PC_TO_PREFIX "${SL_PC_TO_PREFIX}")
+if(WIN32)
+  set(SL_PC_MODULE_DIR bindir)
+else()
+  set(SL_PC_MODULE_DIR libdir)
+endif()
+set(SL_PC_MODULE_FILE ${CMAKE_SHARED_LIBRARY_PREFIX}slservices${CMAKE_SHARED_LIBRARY_SUFFIX})
+set(SL_PC_LIBS "")
+if(CMAKE_DL_LIBS)
+  set(SL_PC_LIBS -l${CMAKE_DL_LIBS})
+endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/slservices.pc.in ${CMAKE_BINARY_DIR}/package/slservices.pc
+               @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/package/slservices.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,0 +1,67 @@
+// A host built against the installed package: it loads the module by path, plugs in a file
+// system of its own written on the SDK, and reads one of its files through a file read stream.
+//
+//   consumer [MODULE_PATH]
+#include <iostream>
+#include <string>
+
+#include "slservices/sdk/sdk.hpp"
+
+namespace {
+
+// Every path is a read-only file whose text greets the path's last part.
+class Greetings : public sl::sdk::FileSystemBase {
+ public:
+  using FileSystemBase::FileSystemBase;
+  const char* DisplayName() const override { return "Greetings"; }
+
+ protected:
+  struct Open {
+    std::string text;
+    size_t position = 0;
+  };
+
+  SLResult OpenFile(std::u16string_view path, sl::sdk::OpenMode mode, SLFileHandle* file) override {
+    if (mode != sl::sdk::OpenMode::Read) return Fail(SL_ACCESS_DENIED, "greetings are read-only");
+    const std::string name = sl::sdk::ToUtf8(path.substr(path.find_last_of(u"/\\") + 1));
+    if (name.empty()) return Fail(SL_NOT_FOUND, "no name to greet");
+    *file = new Open{"Hello, " + name + "!\n"};
+    return SL_OK;
+  }
+  SLResult CloseFile(SLFileHandle file) override {
+    delete static_cast<Open*>(file);
+    return SL_OK;
+  }
+  SLResult ReadFile(SLFileHandle file, void* buffer, uint64_t size, uint64_t* done) override {
+    Open& open = *static_cast<Open*>(file);
+    *done = open.text.copy(static_cast<char*>(buffer), static_cast<size_t>(size), open.position);
+    open.position += static_cast<size_t>(*done);
+    return SL_OK;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    auto module = sl::sdk::Module::Open(argc > 1 ? argv[1] : CONSUMER_MODULE_PATH);
+    sl::sdk::FileSystemService files(*module);
+    sl::sdk::StreamService streams(*module);
+
+    auto greetings = sl::sdk::MakeRef<Greetings>(module->Atom("Greetings"));
+    files.Register(greetings->table());
+    sl::sdk::FileSystem fs = files.Find(module->Atom("Greetings"));
+
+    std::string line;
+    std::getline(streams.OpenRead(fs, "/people/Ada"), line);
+    std::cout << line << "\n";
+    const sl::sdk::Outcome refused = sl::sdk::Try([&] { fs.Open("/people/Ada", SL_OPEN_CREATE); });
+    std::cout << refused.message << "\n";
+    if (line != "Hello, Ada!" || refused.code != SL_ACCESS_DENIED) return 1;
+    std::cout << "consumer: ok\n";
+    return 0;
+  } catch (const std::exception& error) {
+    std::cerr << "consumer: " << error.what() << "\n";
+    return 1;
+  }
+}

@@ -1,0 +1,225 @@
+// Writing a file system in plain C++ that the module (or any host) uses through an SLFileSystem
+// table: derive from FileSystemBase, override what your file system does, create it with
+// MakeRef and register its table with the file-system service.
+//
+//   class Greetings : public sl::sdk::FileSystemBase {
+//    public:
+//     using FileSystemBase::FileSystemBase;
+//    protected:
+//     SLResult OpenFile(std::u16string_view path, sl::sdk::OpenMode mode, SLFileHandle* file)
+//     override; SLResult CloseFile(SLFileHandle file) override; SLResult ReadFile(SLFileHandle
+//     file, void* buffer, uint64_t size, uint64_t* done) override;
+//   };
+//   auto fs = sl::sdk::MakeRef<Greetings>(module->Atom("Greetings"));
+//   service->RegisterFileSystem(service, fs->table());
+//
+// The base builds a correct table (id, size, the 17 entries in order, "EOFT", stamp), counts
+// references, hands out weak references and keeps per-thread failure records. It checks the
+// arguments before calling you: null pointers, a null handle, a zero byte count and an open
+// mode without any of the bits 1, 2, 4 give 3, so overrides see only valid ones. Overrides
+// return an SLResult; Fail(code, "detail") adds a detail to the recorded message, and an
+// exception thrown by an override becomes a code (ServiceError: its own; anything else: 7).
+// Entries may run on any thread at once: overrides guard their own state.
+#ifndef SLSERVICES_SDK_FILE_SYSTEM_HPP_
+#define SLSERVICES_SDK_FILE_SYSTEM_HPP_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "slservices/sdk/object.hpp"
+#include "slservices/sdk/search_result.hpp"
+
+namespace sl::sdk {
+
+// The open mode decided from OpenFile's bits: 4 first, then 2, then 1.
+enum class OpenMode { Read, Write, Create };
+
+class FileSystemBase : public HostObject {
+ public:
+  // `nameAtom` is the file system's name (its registry key): the atom library's atom of it.
+  explicit FileSystemBase(uint32_t nameAtom) : nameAtom_(nameAtom) { FillTable(); }
+
+  ServiceObject* object() final { return reinterpret_cast<ServiceObject*>(&shell_.table); }
+  const char* DisplayName() const override { return "SLFileSystem"; }
+  // The object as the module sees it; pass it to RegisterFileSystem or OpenFileReadStream.
+  SLFileSystem* table() { return &shell_.table; }
+  uint32_t NameAtom() const { return nameAtom_; }
+
+ protected:
+  virtual SLResult OpenFile(std::u16string_view path, OpenMode mode, SLFileHandle* file) = 0;
+  virtual SLResult CloseFile(SLFileHandle file) = 0;
+  // Moves at most `size` bytes and says how many in `done`; 0 at the end of the file.
+  virtual SLResult ReadFile(SLFileHandle file, void* buffer, uint64_t size, uint64_t* done) = 0;
+  virtual SLResult WriteFile(SLFileHandle, const void*, uint64_t, uint64_t*) {
+    return Unsupported();
+  }
+  // Streams flush their file at every synchronisation, read streams too: keep it cheap.
+  virtual SLResult FlushFile(SLFileHandle) { return SL_OK; }
+  virtual SLResult GetFilePos(SLFileHandle, uint64_t*) { return Unsupported(); }
+  virtual SLResult SetFilePos(SLFileHandle, int64_t) { return Unsupported(); }
+  virtual SLResult GetFileSize(SLFileHandle, uint64_t*) { return Unsupported(); }
+  // By default: whether the path opens for reading.
+  virtual SLResult IsFileExists(std::u16string_view path, bool* exists) {
+    SLFileHandle file = nullptr;
+    *exists = !SL_FAILED(OpenFile(path, OpenMode::Read, &file)) && file != nullptr;
+    if (*exists) CloseFile(file);
+    return SL_OK;
+  }
+  virtual SLResult CreateFolder(std::u16string_view) { return Unsupported(); }
+  virtual SLResult CreateAllFolders(std::u16string_view) { return Unsupported(); }
+  virtual SLResult RemoveFolder(std::u16string_view) { return Unsupported(); }
+  virtual SLResult RemoveFile(std::u16string_view) { return Unsupported(); }
+  // Bare names matching the pattern; finding none is a failure (3), as for the default one.
+  virtual SLResult Search(std::u16string_view, std::vector<std::u16string>*) {
+    return Fail(SL_INVALID_ARGUMENT, "search is not supported by this file system");
+  }
+  // Path mapping; like the default file system, the base maps nothing (1, not a failure).
+  virtual SLResult MakeDIPathFromPath(const SLChar16*, SLChar16*, uint64_t) { return SL_NOT_DONE; }
+  virtual SLResult MakePathFromDIPath(const SLChar16*, SLChar16*, uint64_t) { return SL_NOT_DONE; }
+
+  static SLResult Unsupported() {
+    return Fail(SL_ACCESS_DENIED, "not supported by this file system");
+  }
+
+ private:
+  static constexpr const char* kSource = "slservices/sdk/file_system.hpp";
+  static FileSystemBase* Self(SLFileSystem* table) {
+    return static_cast<FileSystemBase*>(
+        Owner<SLFileSystem>(reinterpret_cast<ServiceObject*>(table)));
+  }
+  template <class Body>
+  static SLResult Run(SLFileSystem* table, const char* entry, const char* function, uint32_t line,
+                      Body&& body) {
+    return Self(table)->RunEntry({entry, function, kSource, line}, body);
+  }
+  // An entry that takes only a path.
+  template <SLResult (FileSystemBase::*Method)(std::u16string_view)>
+  static SLResult PathEntry(SLFileSystem* table, const SLChar16* path, const char* entry,
+                            const char* function, uint32_t line) {
+    return Run(table, entry, function, line, [&] {
+      return path == nullptr ? SL_INVALID_ARGUMENT : (Self(table)->*Method)(path);
+    });
+  }
+
+  void FillTable() {
+    InitShell(shell_, SL_FILESYSTEM_ID, "SLFileSystem", SL_FILESYSTEM_STAMP);
+    SLFileSystem& t = shell_.table;
+    t.GetFileSystemName = [](SLFileSystem* s, uint32_t* atom) {
+      return Run(s, "GetFileSystemName", "sl::sdk::FileSystemBase::GetFileSystemName", __LINE__,
+                 [&] {
+                   if (atom == nullptr) return SL_INVALID_ARGUMENT;
+                   *atom = Self(s)->nameAtom_;
+                   return SL_OK;
+                 });
+    };
+    t.CreateFolder = [](SLFileSystem* s, const SLChar16* path) {
+      return PathEntry<&FileSystemBase::CreateFolder>(
+          s, path, "CreateFolder", "sl::sdk::FileSystemBase::CreateFolder", __LINE__);
+    };
+    t.CreateAllFolders = [](SLFileSystem* s, const SLChar16* path) {
+      return PathEntry<&FileSystemBase::CreateAllFolders>(
+          s, path, "CreateAllFolders", "sl::sdk::FileSystemBase::CreateAllFolders", __LINE__);
+    };
+    t.RemoveFolder = [](SLFileSystem* s, const SLChar16* path) {
+      return PathEntry<&FileSystemBase::RemoveFolder>(
+          s, path, "RemoveFolder", "sl::sdk::FileSystemBase::RemoveFolder", __LINE__);
+    };
+    t.OpenFile = [](SLFileSystem* s, const SLChar16* path, uint32_t mode, SLFileHandle* file) {
+      return Run(s, "OpenFile", "sl::sdk::FileSystemBase::OpenFile", __LINE__, [&] {
+        if (path == nullptr || file == nullptr) return SL_INVALID_ARGUMENT;
+        if ((mode & (SL_OPEN_READ | SL_OPEN_WRITE | SL_OPEN_CREATE)) == 0) {
+          return SL_INVALID_ARGUMENT;
+        }
+        const OpenMode decided = (mode & SL_OPEN_CREATE) != 0  ? OpenMode::Create
+                                 : (mode & SL_OPEN_WRITE) != 0 ? OpenMode::Write
+                                                               : OpenMode::Read;
+        return Self(s)->OpenFile(path, decided, file);
+      });
+    };
+    t.CloseFile = [](SLFileSystem* s, SLFileHandle file) {
+      return Run(s, "CloseFile", "sl::sdk::FileSystemBase::CloseFile", __LINE__,
+                 [&] { return file == nullptr ? SL_INVALID_ARGUMENT : Self(s)->CloseFile(file); });
+    };
+    t.IsFileExists = [](SLFileSystem* s, const SLChar16* path, uint8_t* exists) {
+      return Run(s, "IsFileExists", "sl::sdk::FileSystemBase::IsFileExists", __LINE__, [&] {
+        if (path == nullptr || exists == nullptr) return SL_INVALID_ARGUMENT;
+        bool found = false;
+        const SLResult code = Self(s)->IsFileExists(path, &found);
+        if (!SL_FAILED(code)) *exists = found ? 1 : 0;
+        return code;
+      });
+    };
+    t.ReadFile = [](SLFileSystem* s, SLFileHandle file, void* buffer, uint64_t size,
+                    uint64_t* done) {
+      return Run(s, "ReadFile", "sl::sdk::FileSystemBase::ReadFile", __LINE__, [&] {
+        if (file == nullptr || buffer == nullptr || size == 0) return SL_INVALID_ARGUMENT;
+        uint64_t moved = 0;
+        const SLResult code = Self(s)->ReadFile(file, buffer, size, &moved);
+        if (done != nullptr) *done = moved;
+        return code;
+      });
+    };
+    t.WriteFile = [](SLFileSystem* s, SLFileHandle file, const void* buffer, uint64_t size,
+                     uint64_t* done) {
+      return Run(s, "WriteFile", "sl::sdk::FileSystemBase::WriteFile", __LINE__, [&] {
+        if (file == nullptr || buffer == nullptr || size == 0) return SL_INVALID_ARGUMENT;
+        uint64_t moved = 0;
+        const SLResult code = Self(s)->WriteFile(file, buffer, size, &moved);
+        if (done != nullptr) *done = moved;
+        return code;
+      });
+    };
+    t.FlushFile = [](SLFileSystem* s, SLFileHandle file) {
+      return Run(s, "FlushFile", "sl::sdk::FileSystemBase::FlushFile", __LINE__,
+                 [&] { return file == nullptr ? SL_INVALID_ARGUMENT : Self(s)->FlushFile(file); });
+    };
+    t.GetFilePos = [](SLFileSystem* s, SLFileHandle file, uint64_t* position) {
+      return Run(s, "GetFilePos", "sl::sdk::FileSystemBase::GetFilePos", __LINE__, [&] {
+        if (file == nullptr || position == nullptr) return SL_INVALID_ARGUMENT;
+        return Self(s)->GetFilePos(file, position);
+      });
+    };
+    t.SetFilePos = [](SLFileSystem* s, SLFileHandle file, int64_t position) {
+      return Run(s, "SetFilePos", "sl::sdk::FileSystemBase::SetFilePos", __LINE__, [&] {
+        return file == nullptr ? SL_INVALID_ARGUMENT : Self(s)->SetFilePos(file, position);
+      });
+    };
+    t.GetFileSize = [](SLFileSystem* s, SLFileHandle file, uint64_t* size) {
+      return Run(s, "GetFileSize", "sl::sdk::FileSystemBase::GetFileSize", __LINE__, [&] {
+        if (file == nullptr || size == nullptr) return SL_INVALID_ARGUMENT;
+        return Self(s)->GetFileSize(file, size);
+      });
+    };
+    t.RemoveFile = [](SLFileSystem* s, const SLChar16* path) {
+      return PathEntry<&FileSystemBase::RemoveFile>(
+          s, path, "RemoveFile", "sl::sdk::FileSystemBase::RemoveFile", __LINE__);
+    };
+    t.MakeDIPathFromPath = [](SLFileSystem* s, const SLChar16* path, SLChar16* out, uint64_t n) {
+      return Run(s, "MakeDIPathFromPath", "sl::sdk::FileSystemBase::MakeDIPathFromPath", __LINE__,
+                 [&] { return Self(s)->MakeDIPathFromPath(path, out, n); });
+    };
+    t.MakePathFromDIPath = [](SLFileSystem* s, const SLChar16* path, SLChar16* out, uint64_t n) {
+      return Run(s, "MakePathFromDIPath", "sl::sdk::FileSystemBase::MakePathFromDIPath", __LINE__,
+                 [&] { return Self(s)->MakePathFromDIPath(path, out, n); });
+    };
+    t.Search = [](SLFileSystem* s, const SLChar16* pattern, SLFileSystemSearchResult** result) {
+      return Run(s, "Search", "sl::sdk::FileSystemBase::Search", __LINE__, [&] {
+        if (pattern == nullptr || result == nullptr) return SL_INVALID_ARGUMENT;
+        std::vector<std::u16string> names;
+        const SLResult code = Self(s)->Search(pattern, &names);
+        if (SL_FAILED(code)) return code;
+        if (names.empty()) return Fail(SL_INVALID_ARGUMENT, "nothing matches");
+        *result = (new SearchResult(std::move(names)))->table();  // the caller's one reference
+        return SL_OK;
+      });
+    };
+  }
+
+  Shell<SLFileSystem> shell_;
+  uint32_t nameAtom_;
+};
+
+}  // namespace sl::sdk
+
+#endif  // SLSERVICES_SDK_FILE_SYSTEM_HPP_

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The installed package from a host's side: builds the module (Release) with tests off,
+# installs it into a private prefix, builds examples/consumer against that tree with
+# find_package (and once with pkg-config), and runs the programs. Then the same for Windows,
+# cross-built with mingw-w64 and run under Wine. Everything goes to build/consumer-*.
+# Takes about 3 to 5 minutes on 2 cores from a cold cache.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+started=$SECONDS
+
+run() {
+  echo "+ $*" >&2
+  "$@"
+}
+
+# build_and_install PRESET DIR: the module tree of one preset, installed under DIR/install.
+build_and_install() {
+  run cmake --preset "$1" -B "$2/module" -DSL_BUILD_TESTS=OFF >/dev/null
+  run cmake --build "$2/module"
+  rm -rf "$2/install"
+  run cmake --install "$2/module" --prefix "$2/install" >/dev/null
+}
+
+echo "=== consumer: Linux"
+linux=build/consumer-linux
+build_and_install release "$linux"
+run cmake -S examples/consumer -B "$linux/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_PREFIX_PATH="$root/$linux/install" >/dev/null
+run cmake --build "$linux/consumer"
+run "$linux/consumer/consumer"
+run "$linux/consumer/consumer_linked"
+# The installed tree may move: the package and the pkg-config file find themselves.
+rm -rf "$linux/moved"
+mv "$linux/install" "$linux/moved"
+export PKG_CONFIG_PATH="$root/$linux/moved/lib/pkgconfig"
+read -r -a flags <<<"$(pkg-config --cflags --libs slservices)"
+run c++ -std=c++17 -O1 examples/consumer/main.cpp -DCONSUMER_MODULE_PATH='""' "${flags[@]}" \
+  -o "$linux/pkg-config-consumer"
+run "$linux/pkg-config-consumer" "$(pkg-config --variable=module slservices)"
+run "$linux/moved/bin/slhost" classes >/dev/null
+mv "$linux/moved" "$linux/install"
+
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
+  echo "=== consumer: Windows (mingw-w64, run under Wine)"
+  windows=build/consumer-windows
+  build_and_install windows "$windows"
+  run cmake -S examples/consumer -B "$windows/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -Dslservices_DIR="$root/$windows/install/lib/cmake/slservices" >/dev/null
+  run cmake --build "$windows/consumer"
+  wine_run="$windows/module/wine-run.sh"  # Wine with a private prefix, made on first use
+  run "$wine_run" "$windows/consumer/consumer.exe"
+  run "$wine_run" "$windows/consumer/consumer_linked.exe"
+  run "$wine_run" "$windows/install/bin/slhost.exe" classes >/dev/null
+else
+  echo "=== consumer: no mingw-w64 cross compiler; Windows skipped"
+fi
+
+echo "=== consumer: passed in $((SECONDS - started)) s"
