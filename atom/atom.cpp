@@ -3,6 +3,7 @@
 // ship their own library with the same export instead.
 #include <cstdint>
 #include <mutex>
+#include <new>
 #include <string>
 #include <unordered_map>
 
@@ -12,7 +13,7 @@ namespace {
 
 class AtomTable {
  public:
-  // 0 on success; 3 for a null argument; 8 when the table is full.
+  // 0 on success; 3 for a null argument; 8 when the table is full. Throws std::bad_alloc.
   uint32_t Intern(const char* name, uint32_t* atom) {
     if (name == nullptr || atom == nullptr) return 3;
     std::lock_guard<std::mutex> guard(lock_);
@@ -41,6 +42,12 @@ AtomTable& Table() {
 
 }  // namespace
 
+// A C function: no exception may leave it. Running out of memory answers 8 and leaves the atom
+// as it was, so the caller's name stays unresolved.
 extern "C" uint32_t SLGetAtomFromString(const char* name, uint32_t* atom) {
-  return Table().Intern(name, atom);
+  try {
+    return Table().Intern(name, atom);
+  } catch (const std::bad_alloc&) {
+    return 8;
+  }
 }

@@ -28,15 +28,14 @@ enum class Recorded { kYes, kNo, kNotAnObject };
 constexpr SLResult kOutArgumentChanged = 0xBAD0BAD0u;
 
 // The built module, loaded once from the working folder (the binaries' folder) as a host does,
-// and kept loaded: the Linux file emulation keeps a process-wide table of open handles that is
-// never freed, which an unload would leave behind as a leak.
+// and unloaded at exit; every case closes what it opened, so the unload leaves nothing behind.
 inline sl::sdk::Module& TheModule() {
-  static sl::sdk::Module* const module = [] {
+  static const std::unique_ptr<sl::sdk::Module> module = [] {
     std::string error;
     auto loaded =
         sl::sdk::Module::Load(std::string("./") + sl::sdk::Module::DefaultFileName(), &error);
     if (!loaded) throw std::runtime_error(error);
-    return loaded.release();
+    return loaded;
   }();
   return *module;
 }
