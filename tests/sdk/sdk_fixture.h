@@ -15,12 +15,12 @@
 
 namespace sltest {
 
-// One module for the whole test process, never unloaded: the Linux build keeps its table of
-// open files in memory it never frees, which a leak checker reports once the module is gone.
-// Tests that load the module again only add to its load count.
+// One module for the whole test process, unloaded at exit, after every test has released its
+// objects (so the leak checker also sees the module's unload). Tests that load the module again
+// only add to its load count.
 inline sl::sdk::Module& SharedModule() {
-  static sl::sdk::Module* const module =
-      sl::sdk::Module::Open(sl::sdk::Module::BesideExecutable()).release();
+  static const std::unique_ptr<sl::sdk::Module> module =
+      sl::sdk::Module::Open(sl::sdk::Module::BesideExecutable());
   return *module;
 }
 

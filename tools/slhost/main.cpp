@@ -149,12 +149,10 @@ int Main(const std::vector<std::string>& args) {
   }
 
   if (modulePath.empty()) modulePath = DefaultModulePath();
-  // Loaded for the rest of the process: every object is released before the command returns,
-  // and unloading just before exit would gain nothing (the Linux build would leave its table of
-  // open files behind, unreachable, for a leak checker to report).
-  static sl::sdk::Module* module = nullptr;
+  // Unloaded when main returns: every object the command made is released before that.
+  std::unique_ptr<sl::sdk::Module> module;
   try {
-    module = sl::sdk::Module::Open(modulePath).release();
+    module = sl::sdk::Module::Open(modulePath);
   } catch (const sl::sdk::ModuleError& error) {
     std::fprintf(stderr, "slhost: %s\n", error.what());
     return kNoModule;
