@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The native test suite under valgrind memcheck: a Debug build without sanitizers (its own
-# folder), then every test executable run once as a whole under
+# The native test suite under valgrind memcheck: the Debug build without sanitizers (the same
+# folder as the debug preset, so CI builds it once for both), then every test executable run
+# once as a whole under
 #   valgrind --error-exitcode=1 --leak-check=full
 # so that any invalid access, use of uninitialised memory or definite or indirect leak fails the
 # check. The executables that replace operator new keep their own (valgrind watches the malloc
@@ -9,13 +10,13 @@
 # thread at a time; the TSan build runs them in full.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-build=${SL_VALGRIND_BUILD_DIR:-build/valgrind}
+build=${SL_VALGRIND_BUILD_DIR:-build/debug}
 suppressions=$PWD/scripts/checks/valgrind.supp
 filter=${SL_VALGRIND_FILTER:--ConcurrencyStress.LockAgainstTheFinalReleaseDestroysExactlyOnce:WeakRef.LockRacingTheFinalReleaseDestroysExactlyOnce}
 
 cmake --preset debug -B "$build" >/dev/null
 # Let ccache reuse these compilations across build folders and checkouts.
-CCACHE_NOHASHDIR=true cmake --build "$build"
+cmake --build "$build"
 
 status=0
 passed=0
