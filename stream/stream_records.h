@@ -36,6 +36,10 @@ struct _SLInputStreamRec final : _SLStreamRec {
   bool IsInput() const override { return true; }
 
   std::shared_ptr<std::istream> stream;
+  // The stream's device, for reads that fill whole buffers straight into the caller's memory
+  // (stream_service.cpp). Null for memory streams, which have no buffer of their own.
+  std::streamsize (*readDevice)(void* device, char* buffer, std::streamsize n) = nullptr;
+  void* device = nullptr;
 };
 
 // A write stream: a filtering output stream, held as its std::ostream part.

@@ -25,13 +25,64 @@ namespace io = boost::iostreams;
 // comes first, since dropping a finished stream would flush and close its device, and the
 // guard keeps the library's own clean-up of a half-inserted link from doing so.
 template <class Record, class Mode, class Device>
-SLStreamHandle OpenStream(const Device& device) {
+std::unique_ptr<Record> OpenStream(const Device& device) {
   auto record = std::make_unique<Record>();
   {
     sl::stream::OpeningStream opening;
     record->stream = std::make_shared<io::filtering_stream<Mode, char>>(device);
   }
+  return record;
+}
+
+// A read stream over a file or callbacks, which may also be read past its buffer (see
+// ReadWholeBuffers).
+template <class Device>
+SLStreamHandle OpenDeviceReadStream(const Device& device) {
+  std::unique_ptr<_SLInputStreamRec> record = OpenStream<_SLInputStreamRec, io::input>(device);
+  auto& filtering = static_cast<io::filtering_istream&>(*record->stream);
+  record->device = filtering.component<Device>(0);
+  record->readDevice = [](void* self, char* buffer, std::streamsize n) {
+    return static_cast<Device*>(self)->read(buffer, n);
+  };
   return record.release()->AsHandle();
+}
+
+// What one refill asks the device for: the library's default buffer, less nothing (the putback
+// area comes on top of it).
+constexpr std::streamsize kRefillSize = io::default_device_buffer_size;
+
+// A read of at least one whole buffer on a good device stream, done as the stream buffer would
+// do it but without the copy through the buffer: first what the buffer holds, then one device
+// read of kRefillSize bytes at a time straight into the caller's memory while a whole buffer is
+// still wanted, then the rest through the stream as usual. The device sees the same reads, of
+// the same size, in the same order as through the buffer, and the stream ends in the state a
+// plain read would leave: end of data sets eof and fail; a device that throws sets bad, and the
+// call then counts 0 bytes.
+std::streamsize ReadWholeBuffers(std::istream& in, const _SLInputStreamRec& record, char* out,
+                                 std::streamsize wanted) {
+  std::streambuf* buffered = in.rdbuf();
+  std::streamsize done = 0;
+  const std::streamsize held = buffered->in_avail();
+  if (held > 0) done = buffered->sgetn(out, std::min(held, wanted));
+  while (wanted - done >= kRefillSize) {
+    std::streamsize got = -1;
+    try {
+      got = record.readDevice(record.device, out + done, kRefillSize);
+    } catch (...) {
+      in.setstate(std::ios_base::badbit);
+      return 0;  // as a plain read counts it: nothing, whatever was already copied
+    }
+    if (got <= 0) {  // 0 or -1: the end of the data, as the stream buffer takes either
+      in.setstate(std::ios_base::eofbit | std::ios_base::failbit);
+      return done;
+    }
+    done += got;
+  }
+  if (done < wanted) {
+    in.read(out + done, wanted - done);
+    done = in.bad() ? 0 : done + in.gcount();
+  }
+  return done;
 }
 
 // Byte counts beyond what a stream can take in one call are cut to that; no caller buffer is
@@ -49,7 +100,9 @@ SLResult SLStreamServiceImpl::OpenMemReadStream(const void* data, uint64_t size,
   // The caller's bytes become the stream's read area: nothing is copied.
   const char* begin = static_cast<const char*>(data);
   *stream =
-      OpenStream<_SLInputStreamRec, io::input>(io::basic_array_source<char>(begin, begin + size));
+      OpenStream<_SLInputStreamRec, io::input>(io::basic_array_source<char>(begin, begin + size))
+          .release()
+          ->AsHandle();
   return SL_OK;
 }
 
@@ -57,7 +110,7 @@ SLResult SLStreamServiceImpl::OpenFileReadStream(SLFileSystem* fileSystem, SLFil
                                                  SLStreamHandle* stream) {
   if (fileSystem == nullptr || stream == nullptr) return SL_INVALID_ARGUMENT;
   // The stream buffer's copy of the device keeps the one reference that outlives this call.
-  *stream = OpenStream<_SLInputStreamRec, io::input>(
+  *stream = OpenDeviceReadStream(
       _FileAdaptor(SODetails::BasicServiceObjectPtr<SLFileSystem>::Share(fileSystem), file));
   return SL_OK;
 }
@@ -65,22 +118,27 @@ SLResult SLStreamServiceImpl::OpenFileReadStream(SLFileSystem* fileSystem, SLFil
 SLResult SLStreamServiceImpl::OpenFileWriteStream(SLFileSystem* fileSystem, SLFileHandle file,
                                                   SLStreamHandle* stream) {
   if (fileSystem == nullptr || stream == nullptr) return SL_INVALID_ARGUMENT;
-  *stream = OpenStream<_SLOutputStreamRec, io::output>(
-      _FileAdaptor(SODetails::BasicServiceObjectPtr<SLFileSystem>::Share(fileSystem), file));
+  *stream =
+      OpenStream<_SLOutputStreamRec, io::output>(
+          _FileAdaptor(SODetails::BasicServiceObjectPtr<SLFileSystem>::Share(fileSystem), file))
+          .release()
+          ->AsHandle();
   return SL_OK;
 }
 
 SLResult SLStreamServiceImpl::OpenReadStream(const SLReadHandler* handler, void* context,
                                              SLStreamHandle* stream) {
   if (handler == nullptr || stream == nullptr) return SL_INVALID_ARGUMENT;
-  *stream = OpenStream<_SLInputStreamRec, io::input>(_ReadHandlerAdaptor(*handler, context));
+  *stream = OpenDeviceReadStream(_ReadHandlerAdaptor(*handler, context));
   return SL_OK;
 }
 
 SLResult SLStreamServiceImpl::OpenWriteStream(const SLWriteHandler* handler, void* context,
                                               SLStreamHandle* stream) {
   if (handler == nullptr || stream == nullptr) return SL_INVALID_ARGUMENT;
-  *stream = OpenStream<_SLOutputStreamRec, io::output>(_WriteHandlerAdaptor(*handler, context));
+  *stream = OpenStream<_SLOutputStreamRec, io::output>(_WriteHandlerAdaptor(*handler, context))
+                .release()
+                ->AsHandle();
   return SL_OK;
 }
 
@@ -91,7 +149,8 @@ SLResult SLStreamServiceImpl::ReadStream(SLStreamHandle stream, void* buffer, ui
   if (!record->IsInput()) return SL_INVALID_ARGUMENT;
   // The unformatted read stops at the end of the data and turns a device failure into a bad
   // stream with a count of 0; once at end, failed or bad, the stream reads nothing more.
-  std::istream& in = *static_cast<_SLInputStreamRec*>(record)->stream;
+  const auto& input = *static_cast<_SLInputStreamRec*>(record);
+  std::istream& in = *input.stream;
   const std::streamsize wanted = StreamSize(size);
   // When the stream is good and its buffer (for a memory stream: the caller's whole block)
   // already holds the request, taking it straight from the buffer is all that read would do:
@@ -100,6 +159,10 @@ SLResult SLStreamServiceImpl::ReadStream(SLStreamHandle stream, void* buffer, ui
   std::streambuf* buffered = in.rdbuf();
   if (in.good() && buffered->in_avail() >= wanted) {
     *done = static_cast<uint64_t>(buffered->sgetn(static_cast<char*>(buffer), wanted));
+    return SL_OK;
+  }
+  if (in.good() && input.readDevice != nullptr && wanted >= kRefillSize) {
+    *done = static_cast<uint64_t>(ReadWholeBuffers(in, input, static_cast<char*>(buffer), wanted));
     return SL_OK;
   }
   in.read(static_cast<char*>(buffer), wanted);
