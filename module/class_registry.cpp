@@ -47,9 +47,9 @@ SLResult CreateFromList(ServiceFactoryRecord* head, uint32_t classAtom, ServiceO
       SODetails::GetAtomFromString(record->className, &atom);
       record->classAtom.store(atom);
     }
-    // A record the atom library could not resolve never matches, not even a request for the
-    // unresolved marker itself.
-    if (atom != SL_UNRESOLVED_ATOM && atom == classAtom) {
+    // The atom as the library left it decides, the unresolved marker included: a request for
+    // 0xFFFFFFFF finds the first record that the library could not resolve.
+    if (atom == classAtom) {
       match = record;
       break;
     }

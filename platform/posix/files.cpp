@@ -98,6 +98,7 @@ uint32_t TrailingSeparatorError(NativePath& native, bool forDelete) {
 struct HandleInfo {
   int fd;
   uint32_t access;
+  OpenFile* file;
 };
 
 // The calling thread's last successful lookup. It stays good while no handle has been removed
@@ -107,7 +108,7 @@ struct HandleInfo {
 struct LastLookup {
   FileHandle handle = nullptr;
   uint64_t removals = 0;
-  HandleInfo info{-1, 0};
+  HandleInfo info{-1, 0, nullptr};
 };
 thread_local LastLookup tLastLookup;
 
@@ -120,9 +121,9 @@ bool Lookup(FileHandle h, HandleInfo* info) {
   }
   ShareTable& table = ShareTable::Instance();
   const auto lock = table.Lock();
-  const OpenFile* file = table.Find(h);
+  OpenFile* file = table.Find(h);
   if (file == nullptr) return Fail(kErrorInvalidHandle);
-  *info = {file->fd, file->access};
+  *info = {file->fd, file->access, file};
   // Read under the lock, which every removal holds: the count matches the table just searched.
   last = {h, ShareTable::Removals(), *info};
   return true;
@@ -321,6 +322,8 @@ bool ReadFile(FileHandle h, void* buffer, uint32_t toRead, uint32_t* read) {
   if (!posix::Lookup(h, &info)) return false;
   if (!(info.access & posix::kAccessRead)) return Fail(kErrorAccessDenied);
   if (buffer == nullptr && toRead != 0) return Fail(kErrorInvalidParameter);
+  // Past what the file system can hold there is nothing to read.
+  if (info.file->farPosition.load() >= 0) return true;
   auto* bytes = static_cast<unsigned char*>(buffer);
   uint32_t done = 0;
   while (done < toRead) {
@@ -345,17 +348,22 @@ bool WriteFile(FileHandle h, const void* buffer, uint32_t toWrite, uint32_t* wri
   if (!(info.access & posix::kAccessWrite)) return Fail(kErrorAccessDenied);
   if (buffer == nullptr && toWrite != 0) return Fail(kErrorInvalidParameter);
   const auto* bytes = static_cast<const unsigned char*>(buffer);
+  // At a far position the system is asked to write there; it refuses (EFBIG, disk full).
+  const int64_t far = info.file->farPosition.load();
   uint32_t done = 0;
   while (done < toWrite) {
-    const ssize_t n = ::write(info.fd, bytes + done, toWrite - done);
+    const ssize_t n = far < 0 ? ::write(info.fd, bytes + done, toWrite - done)
+                              : ::pwrite(info.fd, bytes + done, toWrite - done, far + done);
     if (n <= 0) {
       if (n < 0 && errno == EINTR) continue;
       const uint32_t error = n == 0 ? kErrorDiskFull : posix::ErrorFromErrno(errno);
       if (written != nullptr) *written = done;
+      if (far >= 0) info.file->farPosition.store(far + done);
       return Fail(error);
     }
     done += static_cast<uint32_t>(n);
   }
+  if (far >= 0) info.file->farPosition.store(far + done);
   if (written != nullptr) *written = done;
   return true;
 }
@@ -387,7 +395,8 @@ uint32_t SetFilePointer(FileHandle h, int32_t distanceLow, int32_t* distanceHigh
                 static_cast<uint32_t>(distanceLow));
   int64_t origin = 0;
   if (moveMethod == kFileCurrent) {
-    origin = ::lseek(info.fd, 0, SEEK_CUR);
+    origin = info.file->farPosition.load();
+    if (origin < 0) origin = ::lseek(info.fd, 0, SEEK_CUR);
   } else if (moveMethod == kFileEnd) {
     struct stat st;
     origin = ::fstat(info.fd, &st) == 0 ? st.st_size : -1;
@@ -410,7 +419,13 @@ uint32_t SetFilePointer(FileHandle h, int32_t distanceLow, int32_t* distanceHigh
     Fail(kErrorInvalidParameter);
     return kInvalidSetFilePointer;
   }
-  if (::lseek(info.fd, target, SEEK_SET) < 0) {
+  if (::lseek(info.fd, target, SEEK_SET) >= 0) {
+    info.file->farPosition.store(-1);
+  } else if (errno == EINVAL) {
+    // Past the largest file this file system can hold: Windows takes any position that is not
+    // negative, so the handle keeps it (reads there find the end, writes fail as the system says).
+    info.file->farPosition.store(target);
+  } else {
     Fail(posix::ErrorFromErrno(errno));
     return kInvalidSetFilePointer;
   }

@@ -26,8 +26,8 @@ uint32_t AttributesOf(const struct stat& st);
 // The Win32 error for an errno value, for the failures that need no look at the path.
 uint32_t ErrorFromErrno(int err);
 
-// A UTF-16 path turned into the UTF-8 path handed to the system. Conversion follows the way
-// Windows reads a path:
+// A UTF-16 path turned into the path handed to the system. Conversion follows the way Windows
+// reads a path:
 //   - '\' and '/' both separate components; repeated separators count as one;
 //   - "." components are dropped and ".." removes the component before it, by text alone
 //     (so "a/missing/../b" is "a/b" even though "missing" does not exist);
@@ -36,6 +36,9 @@ uint32_t ErrorFromErrno(int err);
 //     (ERROR_INVALID_NAME); for a search pattern, '*' and '?' are allowed in the last component;
 //   - an unpaired surrogate cannot be written as UTF-8 and is refused as ERROR_INVALID_NAME.
 // ':' is allowed: it has no special meaning here (Windows reads it as a drive or stream mark).
+// Characters U+F000-U+F0FF stand for single bytes of a name (name_mapping.h): "a\uF02E" is the
+// file "a.", which no stripping touches. U+F000 and U+F02F (NUL and '/') and a name whose bytes
+// would read "." or ".." without being those are refused as ERROR_INVALID_NAME.
 // Ordinary paths are converted into an inline buffer; only longer ones use the heap.
 class NativePath {
  public:
@@ -57,6 +60,11 @@ class NativePath {
   bool trailingSeparator() const { return trailingSeparator_; }
   // Offset of the last component (0 when there is no separator). Empty for "/".
   size_t lastComponentOffset() const;
+  // The last component as the caller wrote it, trailing dots and spaces dropped: a search
+  // pattern's wildcards, which the system path cannot tell from the bytes '*' and '?'. Points
+  // into the string given to Assign.
+  const char16_t* lastName() const { return lastName_; }
+  size_t lastNameLength() const { return lastNameLength_; }
 
   // ERROR_FILE_NOT_FOUND when the folder that should hold the last component exists, otherwise
   // ERROR_PATH_NOT_FOUND: what Windows reports for a missing file or a missing folder on the way.
@@ -72,16 +80,13 @@ class NativePath {
   char* data_ = inline_;
   size_t size_ = 0;
   bool trailingSeparator_ = false;
+  const char16_t* lastName_ = u"";
+  size_t lastNameLength_ = 0;
 };
 
 // The error a call reports when a path could not be converted; `emptyError` is what that call
 // gives for an empty path.
 uint32_t ErrorFromStatus(NativePath::Status status, uint32_t emptyError);
-
-// UTF-8 to UTF-16 for names read from the disk. Returns the count written (without the NUL,
-// which is added), or -1 when the bytes are not valid UTF-8 or need more than `capacity - 1`
-// units.
-int Utf8ToUtf16(const char* utf8, size_t length, char16_t* out, size_t capacity);
 
 // Access bits kept for an open handle.
 inline constexpr uint32_t kAccessRead = 1;
@@ -102,6 +107,9 @@ struct OpenFile {
   FileIdentity identity;
   uint32_t access;  // kAccess* bits
   uint32_t share;   // kFileShare* bits
+  // A position past what the file system can seek to (ext4 stops at 16 TiB), which Windows
+  // accepts: kept here instead of in the descriptor, -1 while the descriptor holds the position.
+  std::atomic<int64_t> farPosition{-1};
 };
 
 // The process-wide record of open handles and of the sharing they allow (share_table.cpp).

@@ -1,17 +1,17 @@
 // Folder searches with Windows wildcards.
 //
 // Only the last component of a pattern may hold wildcards: '*' matches any run of UTF-16 units,
-// '?' exactly one unit, and a pattern ending in ".*" also matches names that stop before its dot
-// ("*.*" matches every name, "name.*" matches "name"). Case matters in the comparison, as it
-// does when the file system looks a name up (Windows ignores case in both).
+// '?' exactly one unit. Once a name is used up, the rest of the pattern may hold dots and stars
+// only: a dot before a star matches the end of a name as well as a dot, so "*.*" and "*.*.*"
+// match every name and "name.*" matches "name". Case matters in the comparison, as it does when
+// the file system looks a name up (Windows ignores case in both).
 //
 // A listing with wildcards reports "." and ".." as Windows does for every folder but a root.
 // A pattern without wildcards reports that one entry under its bare name.
 //
-// Entries that a Windows program could not name are left out: names that are not valid UTF-8
-// (they have no UTF-16 form), names longer than 259 UTF-16 units, and names holding '\',
-// characters Windows forbids in names, or trailing dots or spaces (which the path rules strip,
-// so no path could reach them).
+// Every entry is reported. Names are shown in UTF-16 with the bytes that a Windows name cannot
+// carry mapped to U+F000-U+F0FF (name_mapping.h), so that each reported name, put back into a
+// path, reaches the same entry. Patterns match the mapped names: "st\uF02A*" finds "st*r.txt".
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -22,6 +22,7 @@
 
 #include "platform/files.h"
 #include "platform/posix/files_internal.h"
+#include "platform/posix/name_mapping.h"
 
 namespace sl::platform::posix {
 namespace {
@@ -35,8 +36,9 @@ struct Search {
   char16_t pattern[kMaxName];
 };
 
-bool MatchWildcards(const char16_t* pattern, size_t patternLength, const char16_t* name,
-                    size_t nameLength) {
+bool Matches(const Search& search, const char16_t* name, size_t nameLength) {
+  const char16_t* pattern = search.pattern;
+  const size_t patternLength = search.patternLength;
   size_t p = 0;
   size_t n = 0;
   size_t star = SIZE_MAX;  // position after the last '*' seen
@@ -55,31 +57,12 @@ bool MatchWildcards(const char16_t* pattern, size_t patternLength, const char16_
       return false;
     }
   }
-  while (p < patternLength && pattern[p] == u'*') ++p;
+  while (p < patternLength && (pattern[p] == u'*' || pattern[p] == u'.')) ++p;
   return p == patternLength;
-}
-
-bool Matches(const Search& search, const char16_t* name, size_t nameLength) {
-  const char16_t* pattern = search.pattern;
-  const size_t length = search.patternLength;
-  if (MatchWildcards(pattern, length, name, nameLength)) return true;
-  return length >= 2 && pattern[length - 2] == u'.' && pattern[length - 1] == u'*' &&
-         MatchWildcards(pattern, length - 2, name, nameLength);
 }
 
 bool IsDots(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-bool IsNameable(const char16_t* name, size_t length) {
-  for (size_t i = 0; i < length; ++i) {
-    const char16_t c = name[i];
-    if (c < 0x20 || c == u'\\' || c == u'<' || c == u'>' || c == u'"' || c == u'|' || c == u'?' ||
-        c == u'*') {
-      return false;
-    }
-  }
-  return name[length - 1] != u'.' && name[length - 1] != u' ';
 }
 
 void Report(const char16_t* name, size_t length, const struct stat& st, FindData* data) {
@@ -95,13 +78,12 @@ bool Next(Search& search, FindData* data) {
     const dirent* entry = ::readdir(search.dir);
     if (entry == nullptr) return false;
     const char* raw = entry->d_name;
-    const bool dots = IsDots(raw);
-    if (dots && search.atRoot) continue;
+    if (search.atRoot && IsDots(raw)) continue;
     char16_t name[kMaxName];
-    const int length = Utf8ToUtf16(raw, std::strlen(raw), name, kMaxName);
+    // Names of at most 255 bytes always fit; a longer one, on a system that had it, is left out.
+    const int length = NativeToUtf16(raw, std::strlen(raw), name, kMaxName);
     if (length <= 0) continue;
     const auto units = static_cast<size_t>(length);
-    if (!dots && !IsNameable(name, units)) continue;
     if (!Matches(search, name, units)) continue;
     struct stat st;
     const int folder = ::dirfd(search.dir);
@@ -153,8 +135,17 @@ FindHandle FindFirstFileW(const char16_t* pattern, FindData* data) {
     Fail(kErrorNotEnoughMemory);
     return InvalidHandle();
   }
-  const int length =
-      posix::Utf8ToUtf16(last, native.size() - offset, search->pattern, posix::kMaxName);
+  // The pattern is matched against names in their UTF-16 form, taken as the caller wrote it:
+  // in the system path, a '*' that is a wildcard and one that U+F02A stands for look the same.
+  // Without wildcards, the entry's own name is reported.
+  const bool wildcards = posix::HasWildcards(native.lastName(), native.lastNameLength());
+  int length = -1;
+  if (!wildcards) {
+    length = posix::NativeToUtf16(last, native.size() - offset, search->pattern, posix::kMaxName);
+  } else if (native.lastNameLength() < posix::kMaxName) {
+    length = static_cast<int>(native.lastNameLength());
+    std::memcpy(search->pattern, native.lastName(), native.lastNameLength() * sizeof(char16_t));
+  }
   // No entry is called "", "." or "..", nor has a name that long.
   if (length <= 0 || posix::IsDots(last)) {
     delete search;
@@ -163,7 +154,7 @@ FindHandle FindFirstFileW(const char16_t* pattern, FindData* data) {
   }
   search->patternLength = static_cast<size_t>(length);
 
-  if (!posix::HasWildcards(search->pattern, search->patternLength)) {
+  if (!wildcards) {
     struct stat st;
     if (::stat(native.c_str(), &st) != 0) {
       const int err = errno;

@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/posix/files_internal.h"
+#include "platform/posix/name_mapping.h"
 
 namespace sl::platform::posix {
 namespace {
@@ -19,26 +20,15 @@ bool IsForbiddenInName(char16_t c) {
   return c < 0x20 || c == u'<' || c == u'>' || c == u'"' || c == u'|';
 }
 
+// U+F000 and U+F02F would stand for NUL and '/', which no name holds.
+bool IsUnmappableByte(char16_t c) { return c == 0xF000 || c == 0xF02F; }
+
 bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-char* EncodeUtf8(char32_t c, char* out) {
-  if (c < 0x80) {
-    *out++ = static_cast<char>(c);
-  } else if (c < 0x800) {
-    *out++ = static_cast<char>(0xC0 | (c >> 6));
-    *out++ = static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    *out++ = static_cast<char>(0xE0 | (c >> 12));
-    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    *out++ = static_cast<char>(0xF0 | (c >> 18));
-    *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (c & 0x3F));
-  }
-  return out;
+template <class Char>
+bool IsDots(const Char* name, size_t length) {
+  return (length == 1 || length == 2) && name[0] == '.' && name[length - 1] == '.';
 }
 
 }  // namespace
@@ -58,6 +48,8 @@ NativePath::Status NativePath::Assign(const char16_t* path, bool allowWildcards)
   data_[0] = '\0';
   size_ = 0;
   trailingSeparator_ = false;
+  lastName_ = u"";
+  lastNameLength_ = 0;
   if (path == nullptr || path[0] == u'\0') return Status::kEmpty;
 
   size_t units = 0;
@@ -65,15 +57,35 @@ NativePath::Status NativePath::Assign(const char16_t* path, bool allowWildcards)
   // A unit takes at most three bytes (a surrogate pair, two units, takes four).
   if (units > (SIZE_MAX - 1) / 3 || !Reserve(units * 3 + 1)) return Status::kNoMemory;
 
+  // Windows drops trailing dots and spaces from the last name. This is done before the mapping,
+  // so that U+F02E and U+F020, which stand for a dot and a space that belong to the name, stay.
+  size_t lastStart = units;
+  while (lastStart > 0 && !IsSeparator(path[lastStart - 1])) --lastStart;
+  size_t end = units;
+  if (!IsDots(path + lastStart, units - lastStart)) {
+    while (end > lastStart && (path[end - 1] == u'.' || path[end - 1] == u' ')) --end;
+  }
+  lastName_ = path + lastStart;
+  lastNameLength_ = end - lastStart;
+
   char* out = data_;
-  bool wildcard = false;     // in the current component
+  bool wildcard = false;     // in the current name
   bool unmatchable = false;  // idem
-  for (size_t i = 0; i < units; ++i) {
+  size_t nameStart = 0;
+  char* nameOut = out;
+  // A name whose mapped characters make it "." or ".." would climb instead of naming an entry.
+  auto nameIsSound = [&](size_t nameEnd) {
+    return IsDots(path + nameStart, nameEnd - nameStart) ||
+           !IsDots(nameOut, static_cast<size_t>(out - nameOut));
+  };
+  for (size_t i = 0; i < end; ++i) {
     char32_t c = path[i];
     if (IsSeparator(path[i])) {
-      // Only the last component of a pattern may hold wildcards.
-      if (wildcard || unmatchable) return Status::kInvalidName;
+      // Only the last name of a pattern may hold wildcards.
+      if (wildcard || unmatchable || !nameIsSound(i)) return Status::kInvalidName;
       *out++ = '/';
+      nameStart = i + 1;
+      nameOut = out;
       continue;
     }
     if (c == u'*' || c == u'?') {
@@ -82,6 +94,8 @@ NativePath::Status NativePath::Assign(const char16_t* path, bool allowWildcards)
     } else if (IsForbiddenInName(path[i])) {
       if (!allowWildcards || c < 0x20) return Status::kInvalidName;
       unmatchable = true;
+    } else if (IsUnmappableByte(path[i])) {
+      return Status::kInvalidName;
     } else if (IsHighSurrogate(c)) {
       if (!IsLowSurrogate(path[i + 1])) return Status::kInvalidName;
       c = 0x10000 + ((c - 0xD800) << 10) + (path[i + 1] - 0xDC00);
@@ -89,8 +103,9 @@ NativePath::Status NativePath::Assign(const char16_t* path, bool allowWildcards)
     } else if (IsLowSurrogate(c)) {
       return Status::kInvalidName;
     }
-    out = EncodeUtf8(c, out);
+    out = AppendNative(c, out);
   }
+  if (!nameIsSound(end)) return Status::kInvalidName;
   if (unmatchable) return Status::kUnmatchable;
   trailingSeparator_ = IsSeparator(path[units - 1]);
   size_ = static_cast<size_t>(out - data_);
@@ -117,7 +132,7 @@ void NativePath::Normalize() {
     if (r >= n) break;
     const size_t start = r;
     while (r < n && base[r] != '/') ++r;
-    size_t length = r - start;
+    const size_t length = r - start;
     if (length == 1 && base[start] == '.') continue;
     if (length == 2 && base[start] == '.' && base[start + 1] == '.') {
       size_t previous = w;
@@ -130,13 +145,6 @@ void NativePath::Normalize() {
         append(start, 2);  // a relative path may climb above its start
       }
       continue;
-    }
-    // Windows drops trailing dots and spaces from the last component only.
-    if (r >= n) {
-      while (length > 0 && (base[start + length - 1] == '.' || base[start + length - 1] == ' ')) {
-        --length;
-      }
-      if (length == 0) continue;
     }
     append(start, length);
   }
@@ -221,53 +229,6 @@ uint32_t ErrorFromErrno(int err) {
   }
 }
 
-int Utf8ToUtf16(const char* utf8, size_t length, char16_t* out, size_t capacity) {
-  const auto* in = reinterpret_cast<const unsigned char*>(utf8);
-  size_t count = 0;
-  size_t i = 0;
-  while (i < length) {
-    char32_t c = in[i];
-    size_t extra = 0;
-    char32_t minimum = 0;
-    if (c < 0x80) {
-      extra = 0;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      c &= 0x1F;
-      minimum = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      c &= 0x0F;
-      minimum = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      c &= 0x07;
-      minimum = 0x10000;
-    } else {
-      return -1;
-    }
-    if (length - i <= extra) return -1;
-    for (size_t k = 1; k <= extra; ++k) {
-      if ((in[i + k] & 0xC0) != 0x80) return -1;
-      c = (c << 6) | (in[i + k] & 0x3F);
-    }
-    // Overlong forms, encoded surrogates and values past U+10FFFF are not UTF-8.
-    if (c < minimum || c > 0x10FFFF || IsHighSurrogate(c) || IsLowSurrogate(c)) return -1;
-    i += extra + 1;
-    const size_t needed = c >= 0x10000 ? 2 : 1;
-    if (count + needed >= capacity) return -1;
-    if (needed == 2) {
-      c -= 0x10000;
-      out[count++] = static_cast<char16_t>(0xD800 + (c >> 10));
-      out[count++] = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out[count++] = static_cast<char16_t>(c);
-    }
-  }
-  out[count] = u'\0';
-  return static_cast<int>(count);
-}
-
 }  // namespace sl::platform::posix
 
 namespace sl::platform {
@@ -277,7 +238,7 @@ std::u16string TempDirectory() {
   if (dir == nullptr || dir[0] != '/') dir = "/tmp";
   const size_t length = std::strlen(dir);
   std::u16string result(length + 1, u'\0');
-  const int units = posix::Utf8ToUtf16(dir, length, result.data(), result.size());
+  const int units = posix::NativeToUtf16(dir, length, result.data(), result.size());
   if (units <= 0) return u"/tmp/";
   result.resize(static_cast<size_t>(units));
   if (result.back() != u'/') result.push_back(u'/');

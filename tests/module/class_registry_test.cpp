@@ -24,9 +24,7 @@ uint32_t AtomOf(const char* name) {
   return atom;
 }
 
-ObjectPtr MakeProbeObject() {
-  return ObjectPtr::Adopt(sltest::AsObject(sltest::MakeProbe()));
-}
+ObjectPtr MakeProbeObject() { return ObjectPtr::Adopt(sltest::AsObject(sltest::MakeProbe())); }
 
 // Names unique to each test keep atoms of one test from resolving another's records.
 class Registry : public ::testing::Test {
@@ -64,6 +62,21 @@ TEST_F(Registry, CreateResolvesFromTheHeadUpToTheMatchOnly) {
   EXPECT_NE(another, object) << "each call makes a new object";
   object->header.Release(object);
   another->header.Release(another);
+}
+
+// The atom library refuses a null name and leaves the record's atom at 0xFFFFFFFF, which then
+// equals a request for that marker: the walk stops there.
+TEST_F(Registry, ARecordLeftUnresolvedIsTheClassOfTheUnresolvedMarker) {
+  const std::string a = Name("A"), b = Name("B");
+  ServiceFactoryRecord* head = nullptr;
+  ServiceFactoryRecord recB(&head, b.c_str(), {});
+  ServiceFactoryRecord unnamed(&head, nullptr, &MakeProbeObject);
+  ServiceFactoryRecord recA(&head, a.c_str(), {});  // list: A, unnamed, B
+  ServiceObject* object = nullptr;
+  ASSERT_EQ(CreateFromList(head, SL_UNRESOLVED_ATOM, &object), SL_OK);
+  EXPECT_EQ(recA.classAtom.load(), AtomOf(a.c_str()));
+  EXPECT_EQ(recB.classAtom.load(), SL_UNRESOLVED_ATOM) << "records behind the match wait";
+  object->header.Release(object);
 }
 
 TEST_F(Registry, UnknownAtomGives11AndResolvesEveryRecord) {

@@ -1,9 +1,11 @@
 // Failing codes as ServiceError / Outcome with the object's own record, and UTF-8 <-> UTF-16.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
 #include <string>
 
+#include "common/native_names.h"
 #include "sdk_fixture.h"
 
 namespace {
@@ -79,14 +81,51 @@ TEST(Text, Utf8AndUtf16RoundTrip) {
   EXPECT_EQ(sl::sdk::ToUtf8(static_cast<const SLChar16*>(nullptr)), "");
 }
 
-TEST(Text, MalformedInputBecomesReplacementCharacters) {
-  EXPECT_EQ(sl::sdk::ToUtf16("a\xC3"), std::u16string(u"a\xFFFD")) << "truncated";
-  EXPECT_EQ(sl::sdk::ToUtf16("\xC0\xAF"), std::u16string(u"\xFFFD\xFFFD")) << "overlong";
-  EXPECT_EQ(sl::sdk::ToUtf16("\xED\xA0\x80"), std::u16string(u"\xFFFD\xFFFD\xFFFD"))
-      << "an encoded surrogate";
+// On Windows bytes that are not UTF-8 become U+FFFD; elsewhere each is kept as U+F000 + byte,
+// as is each byte of a character in U+F000-U+F0FF, and ToUtf8 gives the bytes back.
+TEST(Text, MalformedInputIsReplacedOrKept) {
+  const struct {
+    std::string bytes;
+    std::u16string replaced, kept;
+  } cases[] = {
+      {"a\xC3", u"a\xFFFD", u"a\xF0C3"},                               // cut short
+      {"\xC0\xAF", u"\xFFFD\xFFFD", u"\xF0C0\xF0AF"},                  // overlong
+      {"\xED\xA0\x80", u"\xFFFD\xFFFD\xFFFD", u"\xF0ED\xF0A0\xF080"},  // a surrogate
+      {"\xEF\x80\xAA", u"\xF02A", u"\xF0EF\xF080\xF0AA"},              // U+F02A itself
+  };
+  for (const auto& c : cases) {
+    const std::u16string utf16 = sl::sdk::ToUtf16(c.bytes);
+    if (sl::sdk::text_detail::kNamesAreBytes) {
+      EXPECT_EQ(utf16, c.kept);
+      EXPECT_EQ(sl::sdk::ToUtf8(utf16), c.bytes);
+    } else {
+      EXPECT_EQ(utf16, c.replaced);
+    }
+  }
   EXPECT_EQ(sl::sdk::ToUtf16("\xF4\x90\x80\x80").size(), 4u) << "beyond U+10FFFF";
   const char16_t lone[] = {u'x', 0xD800, u'y', 0};
   EXPECT_EQ(sl::sdk::ToUtf8(std::u16string_view(lone)), "x\xEF\xBF\xBDy");
+}
+
+// Native names go to the module as the default file system lists them, and back as they were:
+// what a host reads from the disk, it finds through Search, opens, and prints unchanged.
+TEST_F(Errors, NativeNamesMeetTheModulesNames) {
+  if (!sl::sdk::text_detail::kNamesAreBytes) GTEST_SKIP() << "Windows names need no mapping";
+  std::set<std::u16string> listed{u".", u".."};
+  for (const auto& name : sltest::kNativeNames) {
+    const std::filesystem::path path = dir_ / name.native;
+    std::ofstream(path) << name.native;
+    EXPECT_EQ(sl::sdk::PathToUtf16(path), sl::sdk::PathToUtf16(dir_) + u"/" + name.listed);
+    EXPECT_EQ(sl::sdk::ToPath(sl::sdk::PathToUtf16(path)), path);
+    EXPECT_EQ(sl::sdk::ToUtf8(name.listed), name.native);
+    std::string text(64, '\0');
+    text.resize(fs_.Open(path).Read(text.data(), text.size()));
+    EXPECT_EQ(text, name.native);
+    listed.insert(name.listed);
+  }
+  const std::vector<std::u16string> found = fs_.Search(dir_ / "*");
+  EXPECT_EQ(std::set<std::u16string>(found.begin(), found.end()), listed);
+  EXPECT_EQ(fs_.Search(dir_ / "*.txt").size(), 12u) << "'*' in the last part: a wildcard";
 }
 
 TEST(Text, PathsKeepEveryCharacter) {

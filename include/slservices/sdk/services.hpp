@@ -129,10 +129,12 @@ class FileSystem {
     return File(fs_, handle);
   }
   // Bare names matching the pattern's last part, in the file system's order. Finding nothing
-  // is the failure 3.
+  // is the failure 3. '*' and '?' in the last part are wildcards, also where a native path
+  // mapped them (text.hpp); a name holding them is found through '?' or a listing.
   std::vector<std::u16string> Search(const Path16& pattern) const {
+    const std::u16string wild = text_detail::WithWildcards(pattern.str());
     Ref<SLFileSystemSearchResult> result;
-    Check(fs_->Search(fs_.get(), pattern.c_str(), result.put()), fs_.get(), "Search");
+    Check(fs_->Search(fs_.get(), wild.c_str(), result.put()), fs_.get(), "Search");
     uint64_t count = 0;
     Check(result->GetCount(result.get(), &count), result.get(), "GetCount");
     std::vector<std::u16string> names;

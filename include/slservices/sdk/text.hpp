@@ -5,7 +5,24 @@
 //   fs->OpenFile(fs, path.c_str(), SL_OPEN_READ, &file);
 //   std::string text = sl::sdk::ToUtf8(info.message);
 //
-// Malformed input never throws: an invalid UTF-8 sequence or a lone surrogate becomes U+FFFD.
+// Malformed input never throws. On Windows an invalid UTF-8 sequence or a lone surrogate
+// becomes U+FFFD, and nothing else is changed.
+//
+// Elsewhere names are bytes, and the SDK speaks the form in which the default file system hands
+// them out: a byte that a Windows name cannot carry is U+F000 + that byte. Native paths
+// (std::filesystem::path, through PathToUtf16, Path16 and ToPath) are mapped both ways:
+//   - '\' '<' '>' '"' '|' '?' '*' and the control characters in a name, a dot or a space that
+//     ends a name ("." and ".." excepted), each byte that is not part of valid UTF-8, and each
+//     byte of a character that is itself in U+F000-U+F0FF (so that it comes back unchanged);
+//   - back, every U+F000 + b is the byte b.
+// Plain text keeps its bytes the same way, and no more: ToUtf16 maps only bytes that are not
+// UTF-8 (and U+F000-U+F0FF), so that '*' stays a wildcard and '\' a separator; ToUtf8 writes
+// every U+F000 + b as the byte b, so that a name prints as the shell shows it. Text that holds
+// U+F000-U+F0FF itself (private-use symbols) therefore prints as single bytes there.
+//
+//   PathToUtf16("notes/st*r.txt")  -> u"notes/st\uF02Ar.txt"
+//   PathToUtf16("notes/draft.")    -> u"notes/draft\uF02E"
+//   ToUtf8(u"st\uF02Ar.txt")       -> "st*r.txt"
 #ifndef SLSERVICES_SDK_TEXT_HPP_
 #define SLSERVICES_SDK_TEXT_HPP_
 
@@ -22,6 +39,20 @@ namespace sl::sdk {
 namespace text_detail {
 
 constexpr char32_t kReplacement = 0xFFFD;
+constexpr char32_t kByteBase = 0xF000;
+
+#ifdef _WIN32
+constexpr bool kNamesAreBytes = false;
+#else
+constexpr bool kNamesAreBytes = true;
+#endif
+
+inline bool IsByteCharacter(char32_t c) { return c >= kByteBase && c <= kByteBase + 0xFF; }
+
+inline bool IsForbiddenInName(char32_t c) {
+  return c < 0x20 || c == U'\\' || c == U'<' || c == U'>' || c == U'"' || c == U'|' || c == U'?' ||
+         c == U'*';
+}
 
 inline void AppendUtf16(std::u16string& out, char32_t c) {
   if (c < 0x10000) {
@@ -51,62 +82,96 @@ inline void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
-// Decodes one code point at `i`, advancing it; overlong forms, surrogates encoded in UTF-8,
-// values above U+10FFFF and truncated sequences give U+FFFD and skip one byte.
-inline char32_t DecodeUtf8(std::string_view in, size_t& i) {
+// The character whose UTF-8 form starts at `i` and the count of its bytes; 0 for a sequence
+// that is not UTF-8 (a bad lead or continuation byte, cut short, overlong, an encoded surrogate,
+// past U+10FFFF).
+inline size_t DecodeUtf8(std::string_view in, size_t i, char32_t* c) {
   const auto byte = [&](size_t k) { return static_cast<unsigned char>(in[k]); };
   const unsigned char lead = byte(i);
   size_t extra = 0;
-  char32_t c = 0;
+  char32_t value = 0;
   char32_t minimum = 0;
   if (lead < 0x80) {
-    ++i;
-    return lead;
+    *c = lead;
+    return 1;
   } else if ((lead & 0xE0) == 0xC0) {
-    extra = 1, c = lead & 0x1F, minimum = 0x80;
+    extra = 1, value = lead & 0x1F, minimum = 0x80;
   } else if ((lead & 0xF0) == 0xE0) {
-    extra = 2, c = lead & 0x0F, minimum = 0x800;
+    extra = 2, value = lead & 0x0F, minimum = 0x800;
   } else if ((lead & 0xF8) == 0xF0) {
-    extra = 3, c = lead & 0x07, minimum = 0x10000;
+    extra = 3, value = lead & 0x07, minimum = 0x10000;
   } else {
-    ++i;
-    return kReplacement;
+    return 0;
   }
-  if (i + extra >= in.size()) {
-    ++i;
-    return kReplacement;
-  }
+  if (i + extra >= in.size()) return 0;
   for (size_t k = 1; k <= extra; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) {
-      ++i;
-      return kReplacement;
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (byte(i + k) & 0x3F);
+  }
+  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *c = value;
+  return extra + 1;
+}
+
+// UTF-8 to UTF-16. `asNames`: the text is a path of a system whose names are bytes, so what a
+// Windows name cannot hold is mapped as well (see the top of this file).
+inline std::u16string Decode(std::string_view in, bool asNames) {
+  std::u16string out;
+  out.reserve(in.size());
+  size_t nameStart = 0;
+  for (size_t i = 0; i < in.size();) {
+    char32_t c = 0;
+    const size_t bytes = DecodeUtf8(in, i, &c);
+    if (kNamesAreBytes && (bytes == 0 || IsByteCharacter(c))) {
+      for (const size_t end = i + (bytes == 0 ? 1 : bytes); i < end; ++i) {
+        out.push_back(static_cast<char16_t>(kByteBase + static_cast<unsigned char>(in[i])));
+      }
+      continue;
     }
-    c = (c << 6) | (byte(i + k) & 0x3F);
+    if (bytes == 0) {
+      out.push_back(static_cast<char16_t>(kReplacement));
+      ++i;
+      continue;
+    }
+    i += bytes;
+    if (asNames && c == U'/') {
+      nameStart = i;
+    } else if (asNames) {
+      const bool endsName = i == in.size() || in[i] == '/';
+      const size_t length = i - nameStart;
+      const bool dots = (length == 1 || length == 2) && in[nameStart] == '.' && c == U'.';
+      if (IsForbiddenInName(c) || (endsName && !dots && (c == U'.' || c == U' '))) c += kByteBase;
+    }
+    AppendUtf16(out, c);
   }
-  if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-    ++i;
-    return kReplacement;
+  return out;
+}
+
+// A pattern whose last part came from native text has its '*' and '?' mapped: they are
+// wildcards there again.
+inline std::u16string WithWildcards(std::u16string pattern) {
+  if (!kNamesAreBytes) return pattern;
+  const size_t last = pattern.find_last_of(u"/\\");
+  for (size_t i = last == std::u16string::npos ? 0 : last + 1; i < pattern.size(); ++i) {
+    if (pattern[i] == kByteBase + u'*') pattern[i] = u'*';
+    if (pattern[i] == kByteBase + u'?') pattern[i] = u'?';
   }
-  i += extra + 1;
-  return c;
+  return pattern;
 }
 
 }  // namespace text_detail
 
-inline std::u16string ToUtf16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
-  for (size_t i = 0; i < utf8.size();) {
-    text_detail::AppendUtf16(out, text_detail::DecodeUtf8(utf8, i));
-  }
-  return out;
-}
+inline std::u16string ToUtf16(std::string_view utf8) { return text_detail::Decode(utf8, false); }
 
 inline std::string ToUtf8(std::u16string_view utf16) {
   std::string out;
   out.reserve(utf16.size());
   for (size_t i = 0; i < utf16.size(); ++i) {
     char32_t c = utf16[i];
+    if (text_detail::kNamesAreBytes && text_detail::IsByteCharacter(c)) {
+      out.push_back(static_cast<char>(c - text_detail::kByteBase));
+      continue;
+    }
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
         utf16[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
@@ -129,7 +194,7 @@ namespace text_detail {
 inline std::u16string FromNative(const std::wstring& wide) {
   return std::u16string(wide.begin(), wide.end());
 }
-inline std::u16string FromNative(const std::string& bytes) { return ToUtf16(bytes); }
+inline std::u16string FromNative(const std::string& bytes) { return Decode(bytes, true); }
 inline void ToNative(std::u16string_view utf16, std::wstring* wide) {
   wide->assign(utf16.begin(), utf16.end());
 }
@@ -137,7 +202,8 @@ inline void ToNative(std::u16string_view utf16, std::string* bytes) { *bytes = T
 }  // namespace text_detail
 
 // A path in the module's form. On Windows the native wide form is taken unit for unit (any
-// name the system can hold survives); elsewhere the native bytes are read as UTF-8.
+// name the system can hold survives); elsewhere the native bytes are read as UTF-8, with the
+// mapping described at the top, so that every name reaches its own file. ToPath undoes it.
 inline std::u16string PathToUtf16(const std::filesystem::path& path) {
   return text_detail::FromNative(path.native());
 }
@@ -148,7 +214,9 @@ inline std::filesystem::path ToPath(std::u16string_view utf16) {
   return std::filesystem::path(std::move(native));
 }
 
-// A path or name argument for the module, made from whatever the host holds.
+// A path or name argument for the module, made from whatever the host holds. UTF-8 text is
+// taken as the module's own form ('\\' separates, '*' is a wildcard or refused); a
+// std::filesystem::path is a native path and is mapped as PathToUtf16 maps.
 class Path16 {
  public:
   Path16(const char* utf8) : text_(ToUtf16(std::string_view(utf8))) {}
