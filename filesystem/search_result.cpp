@@ -10,12 +10,15 @@ namespace os = sl::platform;
 
 namespace {
 
-// The bare name of a found entry; the field holds at most 259 units before its terminator.
-std::u16string NameOf(const os::FindData& data) {
+// Appends the bare name of a found entry and its terminator to `names`, and where it starts to
+// `starts`; the field holds at most 259 units before its terminator.
+void AppendName(const os::FindData& data, std::u16string& names, std::vector<uint32_t>& starts) {
   const size_t capacity = sizeof(data.fileName) / sizeof(data.fileName[0]);
   size_t length = 0;
   while (length < capacity && data.fileName[length] != u'\0') ++length;
-  return std::u16string(data.fileName, length);
+  starts.push_back(static_cast<uint32_t>(names.size()));
+  names.append(data.fileName, length);
+  names.push_back(u'\0');
 }
 
 // Closes a search handle when the listing ends, however it ends.
@@ -33,25 +36,24 @@ class SearchHandleCloser {
 // Gathers every entry the search reports, the one FindFirstFileW found first. The first false
 // return of FindNextFileW ends the listing, whatever its reason: the names so far are the
 // result. The search handle is closed before the function returns, also when it throws.
-std::vector<std::u16string> GatherNames(os::FindHandle search, os::FindData& data) {
+void GatherNames(os::FindHandle search, os::FindData& data, std::u16string& names,
+                 std::vector<uint32_t>& starts) {
   SearchHandleCloser closer(search);
-  std::vector<std::u16string> names;
-  names.push_back(NameOf(data));
-  while (os::FindNextFileW(search, &data)) names.push_back(NameOf(data));
-  return names;
+  AppendName(data, names, starts);
+  while (os::FindNextFileW(search, &data)) AppendName(data, names, starts);
 }
 
 }  // namespace
 
 SLResult SLFileSystemSearchResultImpl::GetCount(uint64_t* count) {
   if (count == nullptr) return SL_INVALID_ARGUMENT;
-  *count = names_.size();
+  *count = starts_.size();
   return SL_OK;
 }
 
 SLResult SLFileSystemSearchResultImpl::GetFileInfo(uint32_t index, const SLChar16** name) {
-  if (name == nullptr || index >= names_.size()) return SL_INVALID_ARGUMENT;
-  *name = names_[index].c_str();
+  if (name == nullptr || index >= starts_.size()) return SL_INVALID_ARGUMENT;
+  *name = names_.data() + starts_[index];
   return SL_OK;
 }
 
@@ -64,7 +66,8 @@ namespace sl::filesystem {
 SLResult SearchFolder(const SLChar16* pattern, SLFileSystemSearchResult** result) {
   if (pattern == nullptr || result == nullptr) return SL_INVALID_ARGUMENT;
   os::FindData data;
-  const os::FindHandle search = os::FindFirstFileW(pattern, &data);
+  // Only the names are kept, so the listing need not read any attributes.
+  const os::FindHandle search = os::FindFirstFileW(pattern, &data, os::FindFields::kNameOnly);
   // Whatever the reason the OS refuses to start (no match, missing folder, bad pattern), it is
   // an invalid argument; the last error is not translated.
   if (search == os::InvalidHandle()) return SL_INVALID_ARGUMENT;
@@ -74,8 +77,11 @@ SLResult SearchFolder(const SLChar16* pattern, SLFileSystemSearchResult** result
   // exception. When it arrives here the search handle is already closed and the names gathered
   // so far are freed; no object is handed out.
   try {
-    std::vector<std::u16string> names = GatherNames(search, data);
-    *result = SODetails::MakeServiceObject<SLFileSystemSearchResultImpl>(std::move(names));
+    std::u16string names;
+    std::vector<uint32_t> starts;
+    GatherNames(search, data, names, starts);
+    *result = SODetails::MakeServiceObject<SLFileSystemSearchResultImpl>(std::move(names),
+                                                                         std::move(starts));
   } catch (const std::bad_alloc&) {
     return SL_OS_FAILURE;
   }

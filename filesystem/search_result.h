@@ -19,15 +19,18 @@
 struct SLFileSystemSearchResultImpl
     : SOImpl::CppSLFileSystemSearchResultBase<SLFileSystemSearchResultImpl,
                                               SODetails::ServiceObjectTraits> {
-  explicit SLFileSystemSearchResultImpl(std::vector<std::u16string> names)
-      : names_(std::move(names)) {}
+  // `names` holds every name with its terminator, one after the other; `starts` the offset of
+  // each. One block for the whole listing, however many names it has.
+  SLFileSystemSearchResultImpl(std::u16string names, std::vector<uint32_t> starts)
+      : names_(std::move(names)), starts_(std::move(starts)) {}
 
   SLResult GetCount(uint64_t* count);
   // The name stays owned by the object and valid until it is destroyed.
   SLResult GetFileInfo(uint32_t index, const SLChar16** name);
 
  private:
-  const std::vector<std::u16string> names_;
+  const std::u16string names_;
+  const std::vector<uint32_t> starts_;
 };
 
 namespace sl::filesystem {

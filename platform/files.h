@@ -113,8 +113,15 @@ uint32_t GetFileSize(FileHandle h, uint32_t* sizeHigh);
 
 bool DeleteFileW(const char16_t* path);
 
+// What a search fills in beside each name. The attributes cost the POSIX emulation a stat per
+// name that is not a folder, so a caller that wants the names alone says so; fileAttributes is
+// then 0 there (Windows fills it in either way).
+enum class FindFields { kNameAndAttributes, kNameOnly };
+
 // Wildcards '*' and '?' are allowed in the last component only. InvalidHandle() on failure.
-FindHandle FindFirstFileW(const char16_t* pattern, FindData* data);
+// FindNextFileW fills in what FindFirstFileW was asked for.
+FindHandle FindFirstFileW(const char16_t* pattern, FindData* data,
+                          FindFields fields = FindFields::kNameAndAttributes);
 bool FindNextFileW(FindHandle h, FindData* data);
 bool FindClose(FindHandle h);
 

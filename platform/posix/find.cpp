@@ -32,6 +32,7 @@ constexpr size_t kMaxName = 260;  // units, with the NUL
 struct Search {
   DIR* dir;  // nullptr for a pattern without wildcards, whose one entry is already reported
   bool atRoot;
+  bool namesOnly;
   size_t patternLength;
   char16_t pattern[kMaxName];
 };
@@ -65,10 +66,24 @@ bool IsDots(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-void Report(const char16_t* name, size_t length, const struct stat& st, FindData* data) {
-  data->fileAttributes = AttributesOf(st);
+void Report(const char16_t* name, size_t length, uint32_t attributes, FindData* data) {
+  data->fileAttributes = attributes;
   std::memcpy(data->fileName, name, length * sizeof(char16_t));
   data->fileName[length] = u'\0';
+}
+
+// The attributes of a listed entry. A folder is told by the listing itself; anything else needs
+// a stat for its write bit. A link is reported as what it points to, a dangling one as itself.
+// An entry removed since the listing read it is still reported, as the listing saw it: no entry
+// that the folder listed is left out.
+uint32_t AttributesOfEntry(int folder, const dirent& entry) {
+  if (entry.d_type == DT_DIR) return kFileAttributeDirectory;
+  struct stat st;
+  if (::fstatat(folder, entry.d_name, &st, 0) == 0 ||
+      ::fstatat(folder, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    return AttributesOf(st);
+  }
+  return kFileAttributeNormal;
 }
 
 // Moves to the next entry that matches; false at the end of the folder.
@@ -85,15 +100,9 @@ bool Next(Search& search, FindData* data) {
     if (length <= 0) continue;
     const auto units = static_cast<size_t>(length);
     if (!Matches(search, name, units)) continue;
-    struct stat st;
-    const int folder = ::dirfd(search.dir);
-    // A link is reported as what it points to; a dangling one as itself. An entry deleted
-    // since it was read is skipped.
-    if (::fstatat(folder, raw, &st, 0) != 0 &&
-        ::fstatat(folder, raw, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      continue;
-    }
-    Report(name, units, st, data);
+    const uint32_t attributes =
+        search.namesOnly ? 0 : AttributesOfEntry(::dirfd(search.dir), *entry);
+    Report(name, units, attributes, data);
     return true;
   }
 }
@@ -112,7 +121,7 @@ namespace sl::platform {
 
 using posix::Fail;
 
-FindHandle FindFirstFileW(const char16_t* pattern, FindData* data) {
+FindHandle FindFirstFileW(const char16_t* pattern, FindData* data, FindFields fields) {
   if (data == nullptr) {
     Fail(kErrorInvalidParameter);
     return InvalidHandle();
@@ -153,6 +162,7 @@ FindHandle FindFirstFileW(const char16_t* pattern, FindData* data) {
     return InvalidHandle();
   }
   search->patternLength = static_cast<size_t>(length);
+  search->namesOnly = fields == FindFields::kNameOnly;
 
   if (!wildcards) {
     struct stat st;
@@ -162,7 +172,7 @@ FindHandle FindFirstFileW(const char16_t* pattern, FindData* data) {
       Fail(err == ENOENT ? native.MissingError() : posix::ErrorFromErrno(err));
       return InvalidHandle();
     }
-    posix::Report(search->pattern, search->patternLength, st, data);
+    posix::Report(search->pattern, search->patternLength, posix::AttributesOf(st), data);
   } else {
     search->atRoot = offset == 1;
     char* const text = native.data();

@@ -76,7 +76,7 @@ uint32_t GetFileSize(FileHandle h, uint32_t* sizeHigh) {
 
 bool DeleteFileW(const char16_t* path) { return ::DeleteFileW(Wide(path)); }
 
-FindHandle FindFirstFileW(const char16_t* pattern, FindData* data) {
+FindHandle FindFirstFileW(const char16_t* pattern, FindData* data, FindFields) {
   WIN32_FIND_DATAW found;
   const HANDLE h = ::FindFirstFileW(Wide(pattern), &found);
   if (h != INVALID_HANDLE_VALUE) Copy(found, data);
