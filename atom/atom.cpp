@@ -15,18 +15,18 @@ class AtomTable {
  public:
   // 0 on success; 3 for a null argument; 8 when the table is full. Throws std::bad_alloc.
   uint32_t Intern(const char* name, uint32_t* atom) {
-    if (name == nullptr || atom == nullptr) return 3;
+    if (name == nullptr || atom == nullptr) return SL_INVALID_ARGUMENT;
     std::lock_guard<std::mutex> guard(lock_);
     auto found = atoms_.find(name);
     if (found != atoms_.end()) {
       *atom = found->second;
-      return 0;
+      return SL_OK;
     }
-    if (next_ == SL_UNRESOLVED_ATOM) return 8;
+    if (next_ == SL_UNRESOLVED_ATOM) return SL_NO_MEMORY;
     const uint32_t fresh = next_++;
     atoms_.emplace(name, fresh);
     *atom = fresh;
-    return 0;
+    return SL_OK;
   }
 
  private:
@@ -48,6 +48,6 @@ extern "C" uint32_t SLGetAtomFromString(const char* name, uint32_t* atom) {
   try {
     return Table().Intern(name, atom);
   } catch (const std::bad_alloc&) {
-    return 8;
+    return SL_NO_MEMORY;
   }
 }

@@ -60,7 +60,7 @@ void RecordFailure(ErrorRecords& records, SLResult code, const char16_t* interfa
 }
 
 SLResult ReadErrorInfo(ErrorRecords& records, SLErrorInfo* info) {
-  if (info == nullptr) return 3;
+  if (info == nullptr) return SL_INVALID_ARGUMENT;
   const uint32_t thread = sl::platform::CurrentThreadId();
   const ErrorInfo* record = nullptr;
   {
@@ -70,7 +70,7 @@ SLResult ReadErrorInfo(ErrorRecords& records, SLErrorInfo* info) {
   }
   if (record == nullptr) {
     std::memset(info, 0, sizeof(*info));
-    return 11;
+    return SL_NOT_FOUND;
   }
   // Only this thread writes its own record, so reading it after unlocking is safe.
   info->code = record->code;
@@ -78,14 +78,14 @@ SLResult ReadErrorInfo(ErrorRecords& records, SLErrorInfo* info) {
   info->message = record->message;
   info->functionName = record->functionName;
   info->sourceFile = record->sourceFile;
-  return 0;
+  return SL_OK;
 }
 
 void ThrowRecordedServiceError(ServiceObject* object, SLResult code) {
   if (!IsFailureCode(code)) return;
   if (object == nullptr || object->header.GetErrorInfo == nullptr) return;
   SLErrorInfo foreign{};
-  if (object->header.GetErrorInfo(object, &foreign, 0) != 0) return;
+  if (object->header.GetErrorInfo(object, &foreign, 0) != SL_OK) return;
 
   ErrorInfo info;
   info.code = foreign.code;

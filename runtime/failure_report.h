@@ -12,8 +12,8 @@
 
 namespace SODetails {
 
-// 0, 1 and 13 are not failures; every other code is.
-constexpr bool IsFailureCode(SLResult code) { return code != 0 && code != 1 && code != 13; }
+// 0, 1 and 13 are not failures; every other code is (the result code list decides).
+constexpr bool IsFailureCode(SLResult code) { return SLIsFailure(code) != 0; }
 
 // ReportFailure's work for a failure code (out of line: formatting and the locked store).
 void RecordFailure(ErrorRecords& records, SLResult code, const char16_t* interfaceName,

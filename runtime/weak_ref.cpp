@@ -75,7 +75,7 @@ ServiceObject* WeakLock(ServiceObjectWeakRef* weak) {
 
 SLResult GetWeakRefFor(ServiceObject* object, ServiceObjectCore& core,
                        ServiceObjectWeakRef** weak) {
-  if (weak == nullptr) return 3;
+  if (weak == nullptr) return SL_INVALID_ARGUMENT;
   WeakRefBlock* block = core.weakRef.load();
   if (block == nullptr) {
     auto* fresh = new WeakRefBlock{
@@ -91,7 +91,7 @@ SLResult GetWeakRefFor(ServiceObject* object, ServiceObjectCore& core,
   }
   block->weakCount.fetch_add(1);
   *weak = &block->entries;
-  return 0;
+  return SL_OK;
 }
 
 int32_t DetachWeakRefForDestruction(ServiceObjectCore& core, WeakRefBlock* block) {

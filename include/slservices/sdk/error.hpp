@@ -23,32 +23,7 @@
 namespace sl::sdk {
 
 // A short explanation of a result code, for people.
-inline const char* Explain(SLResult code) {
-  switch (code) {
-    case SL_OK:
-      return "success";
-    case SL_NOT_DONE:
-      return "not carried out (not a failure)";
-    case SL_INVALID_ARGUMENT:
-      return "invalid argument: a null pointer, a bad mode, an index out of range, or a search "
-             "that found nothing";
-    case SL_OS_FAILURE:
-      return "operating-system failure: a missing folder on the way, a file in use, a folder "
-             "not empty, a bad handle";
-    case SL_NOT_FOUND:
-      return "not found: no such file, class, registered name or record";
-    case SL_RESERVED_13:
-      return "reserved (treated as success)";
-    case SL_ACCESS_DENIED:
-      return "access denied, or the file is read-only";
-    case SL_ALREADY_EXISTS:
-      return "already exists";
-    case SL_NO_OBJECT:
-      return "the class produced no object";
-    default:
-      return "unknown result code";
-  }
-}
+inline const char* Explain(SLResult code) { return SLResultText(code); }
 
 // "0x0000000b": a code as the module's messages show it.
 inline std::string HexCode(SLResult code) {
