@@ -28,7 +28,7 @@ bool CallEntry(Interface* object, Fn Interface::*entry, SLResult* result, Args&&
   return true;
 }
 
-#define SL_CALL_ENTRY(object, Interface, Entry, result, ...)                            \
+#define SL_CALL_ENTRY(object, Interface, Entry, result, ...)                                  \
   ::SODetails::CallEntry<SL_SLOT_OF(Interface, Entry)>((object), &Interface::Entry, (result), \
                                                        __VA_ARGS__)
 

@@ -21,6 +21,7 @@
 #include <new>
 #include <utility>
 
+#include "runtime/debug_check.h"
 #include "runtime/failure_report.h"
 #include "runtime/object_core.h"
 #include "runtime/weak_ref.h"
@@ -54,20 +55,31 @@ class ServiceObjectT final : public Impl {
   // generated base, so the header's address is the base's address.
   static ServiceObjectT* FromHeader(const void* self) {
     auto* base = reinterpret_cast<typename Impl::GlueBase*>(const_cast<void*>(self));
-    return static_cast<ServiceObjectT*>(base);
+    auto* object = static_cast<ServiceObjectT*>(base);
+    SL_DCHECK(object->core.IsAlive(),
+              "a call on an object that is no longer alive: a reference was released more often "
+              "than it was taken, or the pointer is not a module object");
+    return object;
   }
 
   ServiceObjectCore core;
 
  private:
   static uint32_t AddRefEntry(ServiceObject* self) {
-    return static_cast<uint32_t>(FromHeader(self)->core.refCount.fetch_add(1) + 1);
+    const int32_t before = FromHeader(self)->core.refCount.fetch_add(1);
+    SL_DCHECK(before > 0,
+              "AddRef on an object whose count is 0: it is being destroyed; only a weak "
+              "reference's Lock may hand out a new reference, and it refuses a count of 0");
+    return static_cast<uint32_t>(before + 1);
   }
 
   static uint32_t ReleaseEntry(ServiceObject* self) {
     ServiceObjectT* object = FromHeader(self);
     ServiceObjectCore& core = object->core;
     const int32_t count = core.refCount.fetch_sub(1) - 1;
+    SL_DCHECK(count >= 0,
+              "Release on an object whose count is already 0: a reference was "
+              "released more often than it was taken");
     if (count != 0) return static_cast<uint32_t>(count);
     if (WeakRefBlock* block = core.weakRef.load()) {
       const int32_t revived = DetachWeakRefForDestruction(core, block);

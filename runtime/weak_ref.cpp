@@ -3,21 +3,10 @@
 #include <new>
 #include <type_traits>
 
-#include "platform/thread.h"
+#include "runtime/debug_check.h"
 #include "runtime/spin_flag.h"
 
 namespace SODetails {
-
-void AcquireSpinFlag(std::atomic<uint32_t>& flag) {
-  for (uint32_t retry = 0; flag.exchange(1) != 0; ++retry) {
-    if (retry < 16) continue;
-    if (retry < 32) {
-      sl::platform::YieldThread();
-    } else {
-      sl::platform::SleepOneMillisecond();
-    }
-  }
-}
 
 namespace {
 
@@ -31,6 +20,7 @@ uint32_t WeakAddRef(ServiceObjectWeakRef* weak) {
 uint32_t WeakRelease(ServiceObjectWeakRef* weak) {
   WeakRefBlock* block = BlockOf(weak);
   const int32_t before = block->weakCount.fetch_sub(1);
+  SL_DCHECK(before >= 1, "a weak reference released more often than it was taken");
   if (before != 1) return static_cast<uint32_t>(before - 1);
   const int32_t now = block->weakCount.load();
   if (now > 0) return static_cast<uint32_t>(now);
@@ -78,9 +68,12 @@ SLResult GetWeakRefFor(ServiceObject* object, ServiceObjectCore& core,
   if (weak == nullptr) return SL_INVALID_ARGUMENT;
   WeakRefBlock* block = core.weakRef.load();
   if (block == nullptr) {
-    auto* fresh = new WeakRefBlock{
-        {&WeakAddRef, &WeakRelease, &WeakGetRefCount, &WeakIsAlive, &WeakLock}, {1}, {object},
-        {0}, &core.refCount};
+    auto* fresh =
+        new WeakRefBlock{{&WeakAddRef, &WeakRelease, &WeakGetRefCount, &WeakIsAlive, &WeakLock},
+                         {1},
+                         {object},
+                         {0},
+                         &core.refCount};
     WeakRefBlock* expected = nullptr;
     if (core.weakRef.compare_exchange_strong(expected, fresh)) {
       block = fresh;
@@ -97,10 +90,16 @@ SLResult GetWeakRefFor(ServiceObject* object, ServiceObjectCore& core,
 int32_t DetachWeakRefForDestruction(ServiceObjectCore& core, WeakRefBlock* block) {
   AcquireSpinFlag(block->spinFlag);
   const int32_t count = core.refCount.load();
+  SL_DCHECK(count <= 0,
+            "an object's count rose again after its final Release: an AddRef on a "
+            "dying object, or a Lock that revived a count of 0");
   if (count > 0) {
     ReleaseSpinFlag(block->spinFlag);
     return count;
   }
+  SL_DCHECK(block->weakCount.load() >= 1,
+            "the object's own weak reference is gone while the object lives: a weak reference "
+            "was released more often than it was taken");
   block->object.exchange(nullptr);
   ReleaseSpinFlag(block->spinFlag);
   WeakRelease(&block->entries);  // the object's own reference on the block

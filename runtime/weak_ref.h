@@ -15,16 +15,15 @@
 namespace SODetails {
 
 struct WeakRefBlock {
-  ServiceObjectWeakRef entries;            // what callers see
-  std::atomic<int32_t> weakCount{1};       // 1 for the object's own reference
-  std::atomic<ServiceObject*> object;      // null once the object is destroyed
+  ServiceObjectWeakRef entries;        // what callers see
+  std::atomic<int32_t> weakCount{1};   // 1 for the object's own reference
+  std::atomic<ServiceObject*> object;  // null once the object is destroyed
   std::atomic<uint32_t> spinFlag{0};
-  std::atomic<int32_t>* strongCount;       // the object's count, read only while attached
+  std::atomic<int32_t>* strongCount;  // the object's count, read only while attached
 };
 
 // GetWeakRef's work on `object` whose common block is `core`.
-SLResult GetWeakRefFor(ServiceObject* object, ServiceObjectCore& core,
-                       ServiceObjectWeakRef** weak);
+SLResult GetWeakRefFor(ServiceObject* object, ServiceObjectCore& core, ServiceObjectWeakRef** weak);
 
 // The dying Release's part: under the spin flag, decides whether the object really dies and
 // detaches the block. Returns the count to report when a concurrent Lock revived the object
