@@ -244,7 +244,25 @@ SLResult ZipFileSystem::MoveTo(Handle& handle, uint64_t target) {
   return SL_OK;
 }
 
+SLResult ZipFileSystem::ReadMember(Handle& handle, char* buffer, uint64_t size, uint64_t* done) {
+  if (const SLResult code = MoveTo(handle, handle.position); SL_FAILED(code)) return code;
+  const uint64_t wanted = std::min(size, handle.node->size - handle.position);
+  const zip_int64_t n = zip_fread(handle.file, buffer, wanted);
+  if (n < 0) return FileFailure(handle, "reading");
+  // libzip compares the checksum when it meets the end of the data: a read that reaches the
+  // member's end asks for one byte more, so that a damaged member fails here.
+  char beyond = 0;
+  if (static_cast<uint64_t>(n) == wanted && handle.position + wanted == handle.node->size &&
+      zip_fread(handle.file, &beyond, 1) != 0) {
+    return FileFailure(handle, "reading the end of");
+  }
+  handle.at += static_cast<uint64_t>(n);
+  *done = static_cast<uint64_t>(n);
+  return SL_OK;
+}
+
 SLResult ZipFileSystem::ReadFile(SLFileHandle file, void* buffer, uint64_t size, uint64_t* done) {
+  constexpr uint64_t kAhead = 64 * 1024;
   std::lock_guard<std::mutex> guard(lock_);
   Handle* handle = HandleOf(file);
   if (handle == nullptr) return Fail(SL_OS_FAILURE, "bad handle");
@@ -252,20 +270,28 @@ SLResult ZipFileSystem::ReadFile(SLFileHandle file, void* buffer, uint64_t size,
     *done = 0;
     return SL_OK;
   }
-  if (const SLResult code = MoveTo(*handle, handle->position); SL_FAILED(code)) return code;
-  const uint64_t wanted = std::min(size, handle->node->size - handle->position);
-  const zip_int64_t n = zip_fread(handle->file, buffer, wanted);
-  if (n < 0) return FileFailure(*handle, "reading");
-  // libzip compares the checksum when it meets the end of the data: a read that reaches the
-  // member's end asks for one byte more, so that a damaged member fails here.
-  char beyond = 0;
-  if (static_cast<uint64_t>(n) == wanted && handle->position + wanted == handle->node->size &&
-      zip_fread(handle->file, &beyond, 1) != 0) {
-    return FileFailure(*handle, "reading the end of");
+  const bool buffered = handle->position >= handle->aheadAt &&
+                        handle->position < handle->aheadAt + handle->ahead.size();
+  if (!buffered && size >= kAhead) {
+    if (const SLResult code = ReadMember(*handle, static_cast<char*>(buffer), size, done);
+        SL_FAILED(code)) {
+      return code;
+    }
+    handle->position += *done;
+    return SL_OK;
   }
-  handle->at += static_cast<uint64_t>(n);
-  handle->position = handle->at;
-  *done = static_cast<uint64_t>(n);
+  if (!buffered) {
+    handle->ahead.resize(kAhead);
+    uint64_t filled = 0;
+    const SLResult code = ReadMember(*handle, handle->ahead.data(), kAhead, &filled);
+    handle->ahead.resize(SL_FAILED(code) ? 0 : static_cast<size_t>(filled));
+    handle->aheadAt = handle->position;
+    if (SL_FAILED(code)) return code;
+  }
+  const uint64_t offset = handle->position - handle->aheadAt;
+  *done = std::min<uint64_t>(size, handle->ahead.size() - offset);
+  std::memcpy(buffer, handle->ahead.data() + offset, static_cast<size_t>(*done));
+  handle->position += *done;
   return SL_OK;
 }
 

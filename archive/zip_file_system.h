@@ -51,9 +51,14 @@ class ZipFileSystem final : public sdk::FileSystemBase {
   };
   struct Handle {
     const Node* node = nullptr;
-    zip_file* file = nullptr;  // null until the first read, and after a failed one
+    zip_file* file = nullptr;  // null after a failed read: the next one reopens the member
     uint64_t at = 0;           // where `file` stands
     uint64_t position = 0;     // where the caller stands
+    // Small reads are served from one larger read of libzip: each libzip read passes through
+    // several layers (checksum, inflate, the archive file), so fewer and larger reads are
+    // cheaper. `ahead` holds the member's bytes from `aheadAt` on.
+    std::vector<char> ahead;
+    uint64_t aheadAt = 0;
   };
 
   ZipFileSystem(uint32_t nameAtom, zip* archive) : FileSystemBase(nameAtom), archive_(archive) {}
@@ -68,6 +73,8 @@ class ZipFileSystem final : public sdk::FileSystemBase {
   // going back) and reads forward.
   SLResult MoveTo(Handle& handle, uint64_t target);
   SLResult FileFailure(Handle& handle, const char* doing);
+  // Reads up to `size` bytes at the handle's position straight from libzip into `buffer`.
+  SLResult ReadMember(Handle& handle, char* buffer, uint64_t size, uint64_t* done);
 
   zip* archive_;
   std::map<std::u16string, Node> nodes_;  // fixed once opened: read without the lock
