@@ -14,6 +14,9 @@ int main(int argc, char** argv) {
   benchmark::AddCustomContext("sl_read_file_bytes", std::to_string(config.readFileBytes));
   benchmark::AddCustomContext("sl_write_bytes", std::to_string(config.writeFileBytes));
   benchmark::AddCustomContext("sl_search_entries", std::to_string(config.searchEntries));
+#ifdef SL_BENCH_ZIP
+  benchmark::AddCustomContext("sl_zip", "1");
+#endif
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

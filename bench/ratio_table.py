@@ -51,6 +51,17 @@ def comparisons(context):
     read_file = size_label(int(context.get("sl_read_file_bytes", 64 << 20)))
     write_bytes = size_label(int(context.get("sl_write_bytes", 4 << 20)))
     entries = context.get("sl_search_entries", "10000")
+    # Built where libzip is found (Linux): a deflated zip member read through a stream.
+    zip = [
+        Comparison(f"Zip read stream: a {read_file} deflated member (text, about 3:1), 64 KiB "
+                   "requests", "ZipRead/stream/65536/real_time", "ReadStream 64 KiB", [
+                       Row("ZipRead/libzip_fread/65536/real_time",
+                           "libzip's own loop: zip_fread of 64 KiB (the limit)"),
+                       Row("ZipRead/paired_stream_libzip/65536/manual_time",
+                           "stream and zip_fread loop alternating (time of both)",
+                           ("speed>=", 0.9), paired=True),
+                   ], metric="rate"),
+    ] if context.get("sl_zip") == "1" else []
     return [
         Comparison(f"File read stream: a {read_file} file in the page cache, 64 KiB requests",
                    "FileRead/stream/65536/real_time", "ReadStream 64 KiB", [
@@ -159,7 +170,7 @@ def comparisons(context):
                    "Search/Search/real_time", "Search + GetCount + GetFileInfo each", [
                        Row("Search/readdir/real_time", "opendir/readdir loop"),
                    ]),
-    ]
+    ] + zip
 
 
 TIME_SCALE = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}

@@ -6,6 +6,7 @@
 #   target_link_libraries(host PRIVATE slservices::sdk)  # headers; load the module by path
 #   $<TARGET_FILE:slservices::module>                     # where the installed module lies
 #   slservices::module, slservices::atom                  # to link the libraries directly
+#   slservices::zip                                       # zip archives as file systems (Linux)
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -29,6 +30,13 @@ install(TARGETS slservices atom sl_sdk EXPORT slservicesTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS slhost RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(SL_BUILD_ZIP)
+  # libslzip.so: hosts load it by path (sdk/zip.hpp) or link slservices::zip. Its libzip is the
+  # system's.
+  target_include_directories(slzip INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  set_target_properties(slzip PROPERTIES EXPORT_NAME zip INSTALL_RPATH "$ORIGIN")
+  install(TARGETS slzip EXPORT slservicesTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/slservices
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp")
 
@@ -52,6 +60,10 @@ else()
   set(SL_PC_MODULE_DIR libdir)
 endif()
 set(SL_PC_MODULE_FILE ${CMAKE_SHARED_LIBRARY_PREFIX}slservices${CMAKE_SHARED_LIBRARY_SUFFIX})
+set(SL_PC_ZIP_FILE "")
+if(SL_BUILD_ZIP)
+  set(SL_PC_ZIP_FILE "zip=\${libdir}/libslzip.so")
+endif()
 set(SL_PC_LIBS "")
 if(CMAKE_DL_LIBS)
   set(SL_PC_LIBS -l${CMAKE_DL_LIBS})

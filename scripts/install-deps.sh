@@ -4,6 +4,7 @@
 #   cmake ninja-build g++ ccache            - the native toolchain
 #   libboost-iostreams-dev                  - Boost.Iostreams (header-only use)
 #   libgtest-dev googletest                 - GoogleTest (prebuilt natively; sources for mingw)
+#   libzip-dev                              - libzip: zip archives as file systems (Linux only)
 #   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 - the Windows x64 cross toolchain
 #   wine wine64                             - runs the Windows test executables
 #   libbenchmark-dev python3                - Google Benchmark and the ratio table (scripts/bench.sh)
@@ -12,10 +13,11 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ ccache binutils libboost-iostreams-dev libgtest-dev googletest
-          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+          libzip-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
           libbenchmark-dev python3 pkg-config clang libclang-rt-14-dev valgrind)
 if [[ "${1:-}" == "--native-only" ]]; then
-  packages=(cmake ninja-build g++ ccache binutils libboost-iostreams-dev libgtest-dev googletest)
+  packages=(cmake ninja-build g++ ccache binutils libboost-iostreams-dev libgtest-dev googletest
+            libzip-dev)
 fi
 
 missing=()

@@ -3,7 +3,8 @@
 # and exit codes of every subcommand, on real files.
 #
 # usage: slhost_cli_test.sh GROUP SLHOST [EMULATOR]
-#   GROUP is usage, files, folders, classes or demo; EMULATOR runs the Windows build.
+#   GROUP is usage, files, folders, classes, demo or archive (Linux: needs libslzip and
+#   python3, which makes the archive); EMULATOR runs the Windows build.
 set -u
 export LC_ALL=C.UTF-8  # file names are UTF-8, for the shell and for Wine alike
 group=$1
@@ -190,6 +191,41 @@ demo)
               "the memory file system went with it: IsAlive 0"; do
     expect_in out.txt "$line"
   done
+  ;;
+
+archive)
+  python3 - <<'PY' || exit 1
+import zipfile
+with zipfile.ZipFile("a.zip", "w") as z:
+    z.writestr("readme.txt", "from the archive\n", zipfile.ZIP_DEFLATED)
+    z.writestr("data/rows.txt", "".join("row %d\n" % i for i in range(20000)), zipfile.ZIP_DEFLATED)
+    z.writestr("data/raw.bin", bytes(range(256)) * 40, zipfile.ZIP_STORED)
+PY
+  python3 -c 'import sys; sys.stdout.write("".join("row %d\n" % i for i in range(20000)))' >rows.txt
+  run --fs ar=zip:a.zip cat ar:readme.txt; expect_status 0; expect_out "from the archive"
+  run --fs ar=zip:a.zip cp ar:data/rows.txt copy.txt; expect_status 0; same_files rows.txt copy.txt
+  run --fs ar=zip:a.zip ls ar:; expect_status 0; expect_out "data
+readme.txt"
+  run --fs ar=zip:a.zip ls 'ar:data/*.bin'; expect_status 0; expect_out "raw.bin"
+  run --fs ar=zip:a.zip stat ar:data ar:data/raw.bin; expect_status 0; expect_out "ar:data
+  exists: yes
+  type: folder
+ar:data/raw.bin
+  exists: yes
+  type: file
+  size: 10240 bytes"
+  run --fs ar=zip:a.zip cp rows.txt ar:new.txt; expect_status 1
+  expect_in err.txt "ZipFileSystem::OpenFile() failed, code: 0x0000000f: the archive is read-only"
+  run --fs ar=zip:a.zip cat ar:../x; expect_status 1
+  expect_in err.txt "code: 0x00000003: the path climbs above the archive's root"
+  run --fs ar=zip:none.zip cat ar:x; expect_status 1; expect_in err.txt "none.zip: no such archive"
+  run --fs a=zip:a.zip cat a:x; expect_status 2
+  for target in Default memory zip:a.zip; do
+    run check-fs "$target"; expect_status 0; expect_in out.txt " 0 failed, 0 skipped"
+  done
+  expect_in out.txt "ok   read-only: OpenFile(mode 4) fails, recorded, out untouched"
+  run --fs ar=zip:a.zip check-fs ar --sample data/rows.txt; expect_status 0
+  expect_in out.txt "(read-only, sample data/rows.txt)"
   ;;
 
 *)

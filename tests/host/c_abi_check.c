@@ -1,5 +1,6 @@
 /* The public headers compile as C11, and C sees the same layouts as C++. */
 #include "slservices/slservices.h"
+#include "slservices/sl_zip.h" /* declarations only: nothing here calls it */
 
 size_t c_sizeof_file_system(void) { return sizeof(SLFileSystem); }
 size_t c_sizeof_stream_service(void) { return sizeof(SLStreamService); }

@@ -1,9 +1,11 @@
-// cat, cp, stat and rm: files of the default file system, moved through the stream service.
+// cat, cp, stat and rm: files of the default file system (cat, cp and stat also of a file
+// system mounted with --fs), moved through the stream service.
 #include <cinttypes>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "archive.h"
 #include "command.h"
 #include "progress.h"
 #include "slservices/sdk/console.hpp"
@@ -29,12 +31,12 @@ int RunCat(Context& context) {
   if (context.args.empty()) return UsageError(context, "no file given");
   sl::sdk::FileSystemService files(context.module);
   sl::sdk::StreamService streams(context.module);
-  const sl::sdk::FileSystem fs = files.Default();
   int status = kOk;
   std::vector<char> chunk(kChunk);
   for (const std::string& name : context.args) {
     try {
-      sl::sdk::File file = fs.Open(FullPath(name), SL_OPEN_READ);
+      const Located at = Locate(context, files, name);
+      sl::sdk::File file = at.fs.Open(at.path, SL_OPEN_READ);
       const uint64_t size = file.Size();
       auto in = streams.OpenRead(std::move(file));
       uint64_t moved = 0;
@@ -55,11 +57,11 @@ int RunCp(Context& context) {
   if (context.args.size() != 2) return UsageError(context, "expected SRC and DST");
   sl::sdk::FileSystemService files(context.module);
   sl::sdk::StreamService streams(context.module);
-  const sl::sdk::FileSystem fs = files.Default();
   const std::string& source = context.args[0];
   std::string target = context.args[1];
   try {
-    if (IsFolder(fs, FullPath(target))) {
+    const Located to = Locate(context, files, target);
+    if (IsFolder(to.fs, to.path)) {
       const std::filesystem::path name = sl::sdk::ToPath(sl::sdk::ToUtf16(source)).filename();
       target += "/" + sl::sdk::ToUtf8(sl::sdk::PathToUtf16(name));
     }
@@ -72,13 +74,15 @@ int RunCp(Context& context) {
     sl::sdk::File in;
     sl::sdk::File outFile;
     try {
-      in = fs.Open(FullPath(source), SL_OPEN_READ);
+      const Located from = Locate(context, files, source);
+      in = from.fs.Open(from.path, SL_OPEN_READ);
       size = in.Size();
     } catch (const sl::sdk::ServiceError& error) {
       return EntryFailed(context, source, error);
     }
     try {
-      outFile = fs.Open(FullPath(target), SL_OPEN_CREATE);
+      const Located to = Locate(context, files, target);
+      outFile = to.fs.Open(to.path, SL_OPEN_CREATE);
     } catch (const sl::sdk::ServiceError& error) {
       return EntryFailed(context, target, error);
     }
@@ -98,7 +102,8 @@ int RunCp(Context& context) {
   try {
     CheckComplete("reading", moved, size);
     // Write failures do not show through a write stream: the new file's size does.
-    CheckComplete("writing", fs.Open(FullPath(target), SL_OPEN_READ).Size(), size);
+    const Located to = Locate(context, files, target);
+    CheckComplete("writing", to.fs.Open(to.path, SL_OPEN_READ).Size(), size);
   } catch (const sl::sdk::ServiceError& error) {
     return EntryFailed(context, target, error);
   }
@@ -108,11 +113,12 @@ int RunCp(Context& context) {
 int RunStat(Context& context) {
   if (context.args.empty()) return UsageError(context, "no path given");
   sl::sdk::FileSystemService files(context.module);
-  const sl::sdk::FileSystem fs = files.Default();
   int status = kOk;
   for (const std::string& name : context.args) {
     try {
-      const sl::sdk::Path16 path = FullPath(name);
+      const Located at = Locate(context, files, name);
+      const sl::sdk::FileSystem& fs = at.fs;
+      const sl::sdk::Path16& path = at.path;
       std::printf("%s\n", name.c_str());
       if (!fs.Exists(path)) {
         std::printf("  exists: no\n");

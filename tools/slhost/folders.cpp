@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "archive.h"
 #include "command.h"
 
 namespace slhost {
@@ -13,9 +14,10 @@ int RunLs(Context& context) {
   if (!TakeOptions(context, {"-a"}, &options)) return kUsage;
   if (context.args.size() != 1) return UsageError(context, "expected one PATTERN");
   sl::sdk::FileSystemService files(context.module);
-  const sl::sdk::FileSystem fs = files.Default();
   const std::string& pattern = context.args[0];
-  std::u16string search = FullPath(pattern).str();
+  const Located at = Locate(context, files, pattern);
+  const sl::sdk::FileSystem& fs = at.fs;
+  std::u16string search = at.path.str();
   const bool wildcard = pattern.find_first_of("*?") != std::string::npos;
   if (!wildcard && IsFolder(fs, search)) {
     search += static_cast<char16_t>(std::filesystem::path::preferred_separator);

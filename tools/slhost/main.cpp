@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive.h"
 #include "command.h"
 #include "slservices/sdk/console.hpp"
 #include "slservices/sdk/sdk.hpp"
@@ -50,6 +51,14 @@ const std::vector<Command>& Commands() {
        "Prints for each path whether it exists, whether it is a file or a folder, and a file's\n"
        "size in bytes. A missing path makes the exit code 1.\n",
        RunStat},
+      {"check-fs", "check-fs FS [OPTIONS]", "run the conformance kit against a file system",
+       "Drives a file system through what streams and the registry rely on, one line per\n"
+       "check and a summary; exit code 1 when a check fails. FS is a registered name\n"
+       "(\"Default\", or a NAME given with --fs), zip:PATH (an archive), or memory (the SDK's\n"
+       "in-memory file system). Options: --scratch DIR, a folder the kit may fill (without\n"
+       "one the file system is checked as read-only; Default gets a temporary folder);\n"
+       "--sample PATH, a file to read (else one is written or found); --threads N.\n",
+       RunCheckFs},
       {"demo", "demo", "a narrated walk through the whole module in a temporary folder",
        "Shows classes, both services, files and folders, search, streams over memory,\n"
        "callbacks and files, an in-memory file system plugged into the registry, a failure and\n"
@@ -80,6 +89,8 @@ void PrintHelp(std::FILE* out) {
                "\noptions:\n"
                "  --module PATH       the module to load (default: %s beside slhost,\n"
                "                      then in ../lib)\n"
+               "  --fs NAME=zip:PATH  a zip archive as file system NAME: cat, cp, ls and stat\n"
+               "                      take NAME:path for a file inside it (Linux builds)\n"
                "  --help              this text; `slhost COMMAND --help` for one command\n"
                "  --version           the version of slhost\n"
                "\nexit codes:\n"
@@ -115,6 +126,13 @@ int Main(const std::vector<std::string>& args) {
     } else if (args[next] == "--version") {
       std::printf("slhost %s\n", SL_VERSION);
       return kOk;
+    } else if (args[next] == "--fs" && next + 1 < args.size()) {
+      std::string error;
+      if (!AddMount(args[next + 1], &error)) {
+        std::fprintf(stderr, "slhost: %s\n", error.c_str());
+        return kUsage;
+      }
+      next += 2;
     } else if (args[next] == "--module" && next + 1 < args.size()) {
       modulePath = sl::sdk::ToPath(sl::sdk::ToUtf16(args[next + 1]));
       next += 2;

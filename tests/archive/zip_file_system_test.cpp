@@ -1,0 +1,302 @@
+// The zip archive file system and the conformance kit. Archives are made here with libzip.
+#include <zip.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "sdk/sdk_fixture.h"
+#include "slservices/sdk/conformance.hpp"
+#include "slservices/sdk/zip.hpp"
+
+namespace {
+
+using sl::sdk::Ref;
+
+struct Member {
+  std::string name;  // ending in '/': a folder member
+  std::string data;
+  bool stored = false;
+  zip_flags_t encoding = ZIP_FL_ENC_GUESS;
+};
+
+void WriteZip(const std::filesystem::path& path, const std::vector<Member>& members) {
+  int error = 0;
+  zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  ASSERT_NE(archive, nullptr);
+  for (const Member& m : members) {
+    const zip_int64_t index =
+        m.name.back() == '/'
+            ? zip_dir_add(archive, m.name.c_str(), m.encoding)
+            : zip_file_add(archive, m.name.c_str(),
+                           zip_source_buffer(archive, m.data.data(), m.data.size(), 0), m.encoding);
+    ASSERT_GE(index, 0) << m.name;
+    zip_set_file_compression(archive, static_cast<zip_uint64_t>(index),
+                             m.stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0);
+  }
+  ASSERT_EQ(zip_close(archive), 0);
+}
+
+std::string Slurp(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+void Spill(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+// Every `from` in the file becomes `to` (same length): names in both headers, member data.
+void Patch(const std::filesystem::path& path, const std::string& from, const std::string& to) {
+  std::string bytes = Slurp(path);
+  for (size_t at = bytes.find(from); at != std::string::npos; at = bytes.find(from, at + 1)) {
+    bytes.replace(at, to.size(), to);
+  }
+  Spill(path, bytes);
+}
+
+// Words from a small vocabulary: compresses like text, about 3:1.
+std::string Text(size_t size, uint32_t seed) {
+  static const char* words[] = {"archive ", "member ", "stream ",   "folder ", "file ",    "zip ",
+                                "deflate ", "read ",   "checksum ", "handle ", "thread\n", "byte "};
+  std::string text;
+  while (text.size() < size) text += words[(seed = seed * 1103515245u + 12345u) >> 16 & 11];
+  return text.substr(0, size);
+}
+
+class ZipTest : public sltest::SdkTest {
+ protected:
+  void SetUp() override {
+    SdkTest::SetUp();
+    zips_ = sl::sdk::ZipArchives::Open(sl::sdk::ZipArchives::BesideExecutable());
+    for (size_t i = 0; i < stored_.size(); ++i) stored_[i] = static_cast<char>(i * 31 + i / 256);
+    WriteZip(dir_ / "good.zip", {{"stored.bin", stored_, true},
+                                 {"docs/deflated.txt", deflated_},
+                                 {"docs/sub/deep.txt", "deep\n"},
+                                 {"empty/", ""},
+                                 {"cp\x81.txt", "legacy name", true, ZIP_FL_ENC_CP437}});
+    zip_ = Open(dir_ / "good.zip");
+  }
+  void TearDown() override {
+    zip_ = sl::sdk::FileSystem();
+    SdkTest::TearDown();
+  }
+  sl::sdk::FileSystem Open(const std::filesystem::path& path) {
+    return sl::sdk::FileSystem(zips_->OpenArchive(path.string(), module_->Atom("Zip")));
+  }
+  SLFileSystem* fs() const { return zip_.get(); }
+
+  std::unique_ptr<sl::sdk::ZipArchives> zips_;
+  std::string stored_ = std::string(70000, '\0');
+  std::string deflated_ = Text(200000, 7);
+  sl::sdk::FileSystem zip_;
+};
+
+TEST_F(ZipTest, ArchivesThatCannotBeOpenedGiveTheirCodeAReasonAndNoFileSystem) {
+  const auto copy = [&](const char* name) { return dir_ / name; };
+  Spill(copy("text.zip"), "not a zip archive at all");
+  Spill(copy("truncated.zip"), Slurp(dir_ / "good.zip").substr(0, 300));
+  WriteZip(copy("bad-name.zip"), {{"bad\xc3\xa9.txt", "x", true, ZIP_FL_ENC_UTF_8}});
+  Patch(copy("bad-name.zip"), "\xc3\xa9", "\xff\xfe");  // flagged UTF-8, not UTF-8
+  WriteZip(copy("climbing.zip"), {{"../up.txt", "x", true}});
+  WriteZip(copy("file-and-folder.zip"), {{"a", "x", true}, {"a/b", "y", true}});
+  const struct {
+    std::filesystem::path path;
+    SLResult code;
+    const char* reason;
+  } rows[] = {
+      {copy("missing.zip"), SL_NOT_FOUND, "no such archive"},
+      {dir_, SL_ACCESS_DENIED, "a folder"},
+      {copy("text.zip"), SL_INVALID_ARGUMENT, "Not a zip archive"},
+      {copy("truncated.zip"), SL_INVALID_ARGUMENT, "Not a zip archive"},
+      {copy("bad-name.zip"), SL_INVALID_ARGUMENT, "inconsistent"},
+      {copy("climbing.zip"), SL_INVALID_ARGUMENT, "climbs out"},
+      {copy("file-and-folder.zip"), SL_INVALID_ARGUMENT, "inside a file"},
+  };
+  for (const auto& row : rows) {
+    SLFileSystem* untouched = reinterpret_cast<SLFileSystem*>(0x5a);
+    char reason[256] = {};
+    EXPECT_EQ(SLZipOpenArchive(row.path.c_str(), 1, &untouched, reason, sizeof(reason)), row.code)
+        << row.path;
+    EXPECT_EQ(untouched, reinterpret_cast<SLFileSystem*>(0x5a)) << row.path;
+    EXPECT_NE(std::string(reason).find(row.reason), std::string::npos) << reason;
+  }
+  char tiny[8];
+  EXPECT_EQ(SLZipOpenArchive(nullptr, 1, nullptr, tiny, sizeof(tiny)), SL_INVALID_ARGUMENT);
+  EXPECT_EQ(std::strlen(tiny), 7u);  // cut to the buffer, terminated
+}
+
+TEST_F(ZipTest, EntriesAnswerTheirDocumentedCodes) {
+  SLFileHandle handle = nullptr;
+  const sl::sdk::File read = zip_.Open("stored.bin");
+  const char16_t lone[] = {u'a', 0xD800, u'b', 0};
+  uint64_t done = 0;
+  const struct {
+    const char* what;
+    std::function<SLResult()> call;
+    SLResult code;
+  } rows[] = {
+      {"climbing path", [&] { return fs()->OpenFile(fs(), u"docs/../../x", 1, &handle); }, 3},
+      {"climbing search", [&] { return fs()->Search(fs(), u"../*", nullptr); }, 3},
+      {"lone surrogate", [&] { return fs()->OpenFile(fs(), lone, 1, &handle); }, 3},
+      {"missing member", [&] { return fs()->OpenFile(fs(), u"docs/none.txt", 1, &handle); }, 11},
+      {"folder as file", [&] { return fs()->OpenFile(fs(), u"docs", 1, &handle); }, 15},
+      {"open to write", [&] { return fs()->OpenFile(fs(), u"stored.bin", 2, &handle); }, 15},
+      {"open to create", [&] { return fs()->OpenFile(fs(), u"new.txt", 4, &handle); }, 15},
+      {"write", [&] { return fs()->WriteFile(fs(), read.handle(), "x", 1, &done); }, 15},
+      {"create folder", [&] { return fs()->CreateFolder(fs(), u"new"); }, 15},
+      {"create folders", [&] { return fs()->CreateAllFolders(fs(), u"new/deeper"); }, 15},
+      {"remove folder", [&] { return fs()->RemoveFolder(fs(), u"empty"); }, 15},
+      {"remove file", [&] { return fs()->RemoveFile(fs(), u"stored.bin"); }, 15},
+      {"remove climbing", [&] { return fs()->RemoveFile(fs(), u"../x"); }, 3},
+      {"negative seek", [&] { return fs()->SetFilePos(fs(), read.handle(), -1); }, 7},
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.call(), row.code) << row.what;
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_TRUE(zip_.Exists("/stored.bin"));  // nothing changed
+}
+
+TEST_F(ZipTest, FoldersAreImpliedAndSearchListsImmediateChildren) {
+  const struct {
+    const char* pattern;
+    std::vector<std::u16string> names;  // empty: the search fails with 3
+  } rows[] = {
+      {"*", {u"cp\u00fc.txt", u"docs", u"empty", u"stored.bin"}},  // code page 437 name
+      {"/docs/*", {u"deflated.txt", u"sub"}},
+      {"\\docs\\sub\\*.txt", {u"deep.txt"}},
+      {"docs//./sub/d??p.*", {u"deep.txt"}},
+      {"docs/deflated.txt", {u"deflated.txt"}},
+      {"empty/*", {}},
+      {"docs/", {}},
+      {"nothing/*", {}},
+  };
+  for (const auto& row : rows) {
+    const sl::sdk::Outcome found =
+        sl::sdk::Try([&] { EXPECT_EQ(zip_.Search(row.pattern), row.names) << row.pattern; });
+    EXPECT_EQ(found.code, row.names.empty() ? SL_INVALID_ARGUMENT : SL_OK) << row.pattern;
+  }
+  for (const char* folder : {"docs", "docs/sub", "/empty/", "\\"})
+    EXPECT_TRUE(zip_.Exists(folder)) << folder;
+  EXPECT_FALSE(zip_.Exists("docs/sub/deep.txt/x"));
+}
+
+TEST_F(ZipTest, StreamsReadStoredAndDeflatedMembersWhole) {
+  for (const auto& [path, bytes] :
+       {std::pair{"stored.bin", stored_}, {"docs/deflated.txt", deflated_}}) {
+    auto in = streams_->OpenRead(zip_, path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes) << path;
+  }
+}
+
+TEST_F(ZipTest, AMemberThatFailsItsChecksumFailsTheReadThatReachesItsEnd) {
+  std::filesystem::copy_file(dir_ / "good.zip", dir_ / "crc.zip");
+  Patch(dir_ / "crc.zip", stored_.substr(60000, 16),
+        std::string(16, 'X'));  // stored: only the CRC sees it
+  sl::sdk::FileSystem damaged = Open(dir_ / "crc.zip");
+  sl::sdk::File file = damaged.Open("stored.bin");
+  std::string buffer(4096, '\0');
+  uint64_t read = 0;
+  const sl::sdk::Outcome end = sl::sdk::Try([&] {
+    while (uint64_t n = file.Read(buffer.data(), buffer.size())) read += n;
+  });
+  EXPECT_EQ(end.code, SL_OS_FAILURE);
+  EXPECT_NE(end.message.find("checksum"), std::string::npos) << end.message;
+  EXPECT_GE(read, 60000u);  // the bytes before the last read-ahead came through
+}
+
+TEST_F(ZipTest, ManyHandlesOnOneArchiveFromSeveralThreads) {
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([&, t] {
+      std::vector<sl::sdk::File> files;
+      for (int i = 0; i < 4; ++i)
+        files.push_back(zip_.Open((t + i) % 2 ? "stored.bin" : "docs/deflated.txt"));
+      for (int round = 0; round < 20; ++round) {
+        for (size_t i = 0; i < files.size(); ++i) {
+          const std::string& bytes = (t + i) % 2 ? stored_ : deflated_;
+          const uint64_t at = (round * 7919 + i * 104729 + t) % bytes.size();
+          files[i].Seek(static_cast<int64_t>(at));
+          char buffer[3000];
+          const uint64_t n = files[i].Read(buffer, sizeof(buffer));
+          if (bytes.compare(at, n, buffer, n) != 0 || n == 0) ++wrong;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+// The kit passes on every file system the project ships.
+TEST_F(ZipTest, TheConformanceKitPassesOnTheDefaultMemoryAndZipFileSystems) {
+  auto memory = sl::sdk::MakeRef<sl::sdk::MemoryFileSystem>(module_->Atom("Memory"));
+  memory->SetFile("/data/sample.bin", deflated_.substr(0, 30000));
+  memory->SetFile("/scratch/.keep", "");
+  const struct {
+    const char* what;
+    SLFileSystem* fs;
+    sl::sdk::CheckOptions options;
+  } rows[] = {
+      {"default", fs_.get(), {sl::sdk::PathToUtf16(dir_), u"", 4}},
+      {"memory", memory->table(), {u"/scratch", u"/data/sample.bin", 4}},
+      {"zip, stored sample", fs(), {u"", u"/stored.bin", 4}},
+      {"zip, deflated sample", fs(), {u"", u"docs\\deflated.txt", 4}},
+      {"zip, sample found by search", fs(), {u"", u"", 4}},
+  };
+  for (const auto& row : rows) {
+    std::ostringstream out;
+    EXPECT_EQ(sl::sdk::CheckFileSystem(row.fs, row.options, out), 0) << row.what << "\n"
+                                                                     << out.str();
+    EXPECT_NE(out.str().find(" 0 failed"), std::string::npos) << out.str();
+  }
+}
+
+// File systems that break one rule each: the kit names the check that catches it.
+class WritesOutOnFailure : public sl::sdk::MemoryFileSystem {
+  using MemoryFileSystem::MemoryFileSystem;
+  SLResult OpenFile(std::u16string_view path, sl::sdk::OpenMode mode, SLFileHandle* file) override {
+    const SLResult code = MemoryFileSystem::OpenFile(path, mode, file);
+    if (SL_FAILED(code)) *file = nullptr;
+    return code;
+  }
+};
+class NoRecordForBadModes : public sl::sdk::MemoryFileSystem {
+ public:
+  explicit NoRecordForBadModes(uint32_t atom) : MemoryFileSystem(atom) {
+    original_ = table()->OpenFile;
+    table()->OpenFile = [](SLFileSystem* self, const SLChar16* path, uint32_t mode,
+                           SLFileHandle* file) {
+      return (mode & 7) == 0 ? SL_INVALID_ARGUMENT : original_(self, path, mode, file);
+    };
+  }
+  static inline decltype(SLFileSystem::OpenFile) original_ = nullptr;
+};
+class PositionOffByOne : public sl::sdk::MemoryFileSystem {
+  using MemoryFileSystem::MemoryFileSystem;
+  SLResult GetFilePos(SLFileHandle file, uint64_t* position) override {
+    const SLResult code = MemoryFileSystem::GetFilePos(file, position);
+    if (*position > 4096) --*position;
+    return code;
+  }
+};
+
+TEST_F(ZipTest, TheConformanceKitCatchesBrokenFileSystems) {
+  const struct {
+    Ref<sl::sdk::MemoryFileSystem> fs;
+    const char* caughtBy;
+  } rows[] = {
+      {sl::sdk::MakeRef<WritesOutOnFailure>(1),
+       "FAIL OpenFile: a missing file gives 11, handle untouched"},
+      {sl::sdk::MakeRef<NoRecordForBadModes>(2), "FAIL OpenFile: a mode without bits 1, 2 or 4"},
+      {sl::sdk::MakeRef<PositionOffByOne>(3), "FAIL positions: GetFilePos after each read"},
+  };
+  for (const auto& row : rows) {
+    row.fs->SetFile("/data/sample.bin", deflated_.substr(0, 20000));
+    row.fs->SetFile("/scratch/.keep", "");
+    std::ostringstream out;
+    EXPECT_GT(sl::sdk::CheckFileSystem(row.fs->table(), {u"/scratch", u"/data/sample.bin", 2}, out),
+              0);
+    EXPECT_NE(out.str().find(row.caughtBy), std::string::npos) << out.str();
+  }
+}
+
+}  // namespace
