@@ -5,72 +5,82 @@
 #include <vector>
 
 #include "command.h"
+#include "diagnosis.h"
+#include "output.h"
 
 namespace slhost {
 
+namespace fs = std::filesystem;
+
 int RunLs(Context& context) {
-  std::vector<std::string> options;
-  if (!TakeOptions(context, {"-a"}, &options)) return kUsage;
-  if (context.args.size() != 1) return UsageError(context, "expected one PATTERN");
   sl::sdk::FileSystemService files(context.module);
   const sl::sdk::FileSystem fs = files.Default();
-  const std::string& pattern = context.args[0];
-  std::u16string search = FullPath(pattern).str();
-  const bool wildcard = pattern.find_first_of("*?") != std::string::npos;
-  if (!wildcard && IsFolder(fs, search)) {
-    search += static_cast<char16_t>(std::filesystem::path::preferred_separator);
-    search += u'*';
-  }
+  const std::string& operand = context.operands[0];
+  const fs::path path = OperandPath(operand);
+  const std::string last = Shown(path.filename());
+  const bool wildcard = last.find_first_of("*?") != std::string::npos;
+  // A folder's name lists the folder; a search for it alone would find just its name.
+  const bool folder = !wildcard && Probe(fs).IsFolder(path);
+  const sl::sdk::Path16 search = folder ? FolderPattern(path) : FullPath(path);
 
   std::vector<std::u16string> names;
-  try {
-    names = fs.Search(search);
-  } catch (const sl::sdk::ServiceError& error) {
-    return EntryFailed(context, pattern, error);
+  const sl::sdk::Outcome found = sl::sdk::Try([&] { names = fs.Search(search); });
+  if (!found) {
+    // The search answers 3 whether the folder is missing, may not be read, or holds nothing
+    // that matches: the folder tells which.
+    Finding why;
+    if (folder) {
+      why = Why(fs, path, Action::kList, found.code);
+    } else if (wildcard) {
+      const fs::path parent = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+      why = Why(fs, parent, Action::kList, found.code);
+      if (why.why.empty()) why.why = "nothing in " + Shown(parent) + " matches " + last;
+    } else {
+      why = Why(fs, path, Action::kLook, found.code);
+    }
+    return EntryFailed(context, operand, why.why, ErrorOf(found));
   }
   std::sort(names.begin(), names.end());
   for (const std::u16string& name : names) {
-    if (!Has(options, "-a") && (name == u"." || name == u"..")) continue;
-    std::printf("%s\n", sl::sdk::ToUtf8(name).c_str());
+    if (!context.Has(kAll) && (name == u"." || name == u"..")) continue;
+    const std::string line = Shown(sl::sdk::ToPath(name)) + "\n";
+    if (!output::Write(line.data(), line.size())) return OutputFailed(context);
   }
-  return kOk;
+  return output::Flush() ? kOk : OutputFailed(context);
 }
 
 int RunMkdir(Context& context) {
-  std::vector<std::string> options;
-  if (!TakeOptions(context, {"-p"}, &options)) return kUsage;
-  if (context.args.empty()) return UsageError(context, "no folder given");
   sl::sdk::FileSystemService files(context.module);
   const sl::sdk::FileSystem fs = files.Default();
-  const bool parents = Has(options, "-p");
+  const bool parents = context.Has(kParents);
   int status = kOk;
-  for (const std::string& name : context.args) {
-    const sl::sdk::Path16 path = FullPath(name);
+  for (const std::string& operand : context.operands) {
+    const fs::path path = OperandPath(operand);
+    const sl::sdk::Path16 full = FullPath(path);
     const sl::sdk::Outcome made = sl::sdk::Try([&] {
       if (parents) {
-        fs.CreateAllFolders(path);
+        fs.CreateAllFolders(full);
       } else {
-        fs.CreateFolder(path);
+        fs.CreateFolder(full);
       }
     });
-    if (made || (parents && made.code == SL_ALREADY_EXISTS && IsFolder(fs, path))) continue;
-    status =
-        EntryFailed(context, name, sl::sdk::ServiceError(made.code, made.message, made.record));
+    if (made || (parents && made.code == SL_ALREADY_EXISTS && Probe(fs).IsFolder(path))) continue;
+    status = EntryFailed(context, Shown(path), Why(fs, path, Action::kCreateFolder, made.code).why,
+                         ErrorOf(made));
   }
   return status;
 }
 
 int RunRmdir(Context& context) {
-  if (context.args.empty()) return UsageError(context, "no folder given");
   sl::sdk::FileSystemService files(context.module);
   const sl::sdk::FileSystem fs = files.Default();
   int status = kOk;
-  for (const std::string& name : context.args) {
-    const sl::sdk::Outcome removed = sl::sdk::Try([&] { fs.RemoveFolder(FullPath(name)); });
-    if (!removed) {
-      status = EntryFailed(context, name,
-                           sl::sdk::ServiceError(removed.code, removed.message, removed.record));
-    }
+  for (const std::string& operand : context.operands) {
+    const fs::path path = OperandPath(operand);
+    const sl::sdk::Outcome removed = sl::sdk::Try([&] { fs.RemoveFolder(FullPath(path)); });
+    if (removed) continue;
+    status = EntryFailed(context, Shown(path),
+                         Why(fs, path, Action::kRemoveFolder, removed.code).why, ErrorOf(removed));
   }
   return status;
 }

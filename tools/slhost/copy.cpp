@@ -1,0 +1,204 @@
+// cp: files and whole folders of the default file system, standard input and output. The
+// bytes go through the file system's own entries (ReadFile, WriteFile, FlushFile), which report
+// every failure and every short count, in blocks of 1 MiB, with one flush to the disk at the
+// end. A write stream would be simpler, but it reports no write failure at all.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "diagnosis.h"
+#include "output.h"
+#include "progress.h"
+#include "slservices/sdk/console.hpp"
+
+namespace slhost {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kMaxDepth = 256;  // folders inside each other; deeper means a link that loops
+
+// One copy's two ends: a file of the module, or standard input / output when `path` is empty.
+struct Ends {
+  fs::path source;
+  fs::path target;
+};
+
+fs::path Normal(const fs::path& path) {
+  std::error_code ignored;
+  return fs::absolute(path, ignored).lexically_normal();
+}
+
+// Whether `inner` is `outer` or lies inside it, by their names.
+bool IsWithin(const fs::path& inner, const fs::path& outer) {
+  const fs::path a = Normal(inner);
+  const fs::path b = Normal(outer);
+  return std::mismatch(b.begin(), b.end(), a.begin(), a.end()).first == b.end();
+}
+
+std::string Bytes(uint64_t done, uint64_t total, bool known) {
+  return std::to_string(done) + (known ? " of " + std::to_string(total) : "") + " bytes";
+}
+
+class Copier {
+ public:
+  Copier(const Context& context, const sl::sdk::FileSystem& fs) : context_(context), fs_(fs) {}
+
+  // One file, or standard input, to a file or standard output.
+  int CopyFile(const Ends& ends) {
+    sl::sdk::File in;
+    sl::sdk::File out;
+    uint64_t size = 0;
+    const bool fromFile = !ends.source.empty();
+    const bool toFile = !ends.target.empty();
+    try {
+      if (fromFile) {
+        in = fs_.Open(FullPath(ends.source), SL_OPEN_READ);
+        size = in.Size();
+      }
+    } catch (const sl::sdk::ServiceError& error) {
+      return Failed(ends.source, Why(fs_, ends.source, Action::kRead, error.code()).why, error);
+    }
+    try {
+      if (toFile) out = fs_.Open(FullPath(ends.target), SL_OPEN_CREATE);
+    } catch (const sl::sdk::ServiceError& error) {
+      return Failed(ends.target, Why(fs_, ends.target, Action::kCreate, error.code()).why, error);
+    }
+
+    Progress progress(size);
+    std::vector<char> block(output::kBlock);
+    uint64_t moved = 0;
+    for (;;) {
+      uint64_t got = 0;
+      if (fromFile) {
+        try {
+          got = in.Read(block.data(), block.size());
+        } catch (const sl::sdk::ServiceError& error) {
+          return Failed(ends.source, "reading stopped after " + Bytes(moved, size, true), error);
+        }
+      } else {
+        const long long read = sl::sdk::console::ReadSome(stdin, block.data(), block.size());
+        if (read < 0) return Report(context_, "standard input: " + output::LastError());
+        got = static_cast<uint64_t>(read);
+      }
+      if (got == 0) break;
+      if (!toFile) {
+        if (!output::Write(block.data(), static_cast<size_t>(got))) return OutputFailed(context_);
+      } else {
+        // The file system may take part of a block: the rest goes again, from where it stopped.
+        SLFileSystem* const target = out.fileSystem().get();
+        for (uint64_t written = 0; written < got;) {
+          uint64_t took = 0;
+          // The entry itself, not File::Write: a failing write still tells what it wrote.
+          const SLResult code =
+              target->WriteFile(target, out.handle(), block.data() + written, got - written, &took);
+          written += took;
+          if (SL_FAILED(code)) {
+            return Failed(ends.target,
+                          "writing stopped after " + Bytes(moved + written, size, fromFile),
+                          sl::sdk::MakeServiceError(code, sl::sdk::ObjectOf(target),
+                                                    "SLFileSystem::WriteFile"));
+          }
+          if (took == 0) {
+            return Report(context_, Shown(ends.target) + ": writing stopped after " +
+                                        Bytes(moved + written, size, fromFile) +
+                                        ": the file system took no more");
+          }
+        }
+      }
+      moved += got;
+      progress.Update(moved);
+    }
+    if (!toFile) {
+      if (!output::Flush()) return OutputFailed(context_);
+    } else {
+      try {
+        out.Flush();  // once, at the end: the copy is on the disk when cp says so
+        out.Close();
+      } catch (const sl::sdk::ServiceError& error) {
+        return Failed(ends.target, "the last bytes may not have reached the disk", error);
+      }
+    }
+    progress.Finish();
+    return kOk;
+  }
+
+  // A folder and all it holds; stops at the first failure.
+  int CopyTree(const fs::path& source, const fs::path& target, int depth) {
+    if (depth >= kMaxDepth) {
+      return Report(context_, Shown(source) + ": more than " + std::to_string(kMaxDepth) +
+                                  " folders deep (a link that loops?)");
+    }
+    const Probe probe(fs_);
+    std::vector<std::u16string> names;
+    const sl::sdk::Outcome listed =
+        sl::sdk::Try([&] { names = fs_.Search(FolderPattern(source)); });
+    if (!listed) return Failed(source, Why(fs_, source, Action::kList, listed.code).why, listed);
+    // An existing folder takes the copy in, as a new one does.
+    const sl::sdk::Outcome made = sl::sdk::Try([&] { fs_.CreateFolder(FullPath(target)); });
+    if (!made && !(made.code == SL_ALREADY_EXISTS && probe.IsFolder(target))) {
+      return Failed(target, Why(fs_, target, Action::kCreateFolder, made.code).why, made);
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::u16string& name : names) {
+      if (name == u"." || name == u"..") continue;
+      const fs::path from = Child(source, name);
+      const fs::path to = Child(target, name);
+      const int status =
+          probe.IsFolder(from) ? CopyTree(from, to, depth + 1) : CopyFile({from, to});
+      if (status != kOk) return status;
+    }
+    return kOk;
+  }
+
+ private:
+  int Failed(const fs::path& path, const std::string& why, const sl::sdk::ServiceError& error) {
+    return EntryFailed(context_, Shown(path), why, error);
+  }
+  int Failed(const fs::path& path, const std::string& why, const sl::sdk::Outcome& outcome) {
+    return Failed(path, why, ErrorOf(outcome));
+  }
+
+  const Context& context_;
+  const sl::sdk::FileSystem& fs_;
+};
+
+}  // namespace
+
+int RunCp(Context& context) {
+  sl::sdk::FileSystemService files(context.module);
+  const sl::sdk::FileSystem fs = files.Default();
+  const Probe probe(fs);
+  const std::string& from = context.operands[0];
+  const std::string& to = context.operands[1];
+  Ends ends;
+  if (!IsStandardStream(from)) ends.source = OperandPath(from);
+  if (!IsStandardStream(to)) ends.target = OperandPath(to);
+
+  const bool sourceIsFolder = !ends.source.empty() && probe.IsFolder(ends.source);
+  if (!ends.target.empty() && probe.IsFolder(ends.target)) {
+    if (ends.source.empty()) {
+      return Report(context, to + " is a folder: name the file for standard input");
+    }
+    ends.target /= ends.source.filename();
+  }
+  if (sourceIsFolder) {
+    if (!context.Has(kRecursive)) {
+      return Report(context, from + " is a folder (cp -r copies a folder and all it holds)");
+    }
+    if (ends.target.empty()) return Report(context, "a folder cannot go to standard output");
+    if (IsWithin(ends.target, ends.source)) {
+      return Report(context, "cannot copy " + from + " into itself (" + Shown(ends.target) + ")");
+    }
+    return Copier(context, fs).CopyTree(ends.source, ends.target, 0);
+  }
+  if (!ends.source.empty() && !ends.target.empty() && Normal(ends.source) == Normal(ends.target)) {
+    return Report(context, from + " and " + Shown(ends.target) + " are the same file");
+  }
+  return Copier(context, fs).CopyFile(ends);
+}
+
+}  // namespace slhost
