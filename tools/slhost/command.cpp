@@ -53,12 +53,17 @@ std::string Shown(const std::filesystem::path& path) {
   }
 }
 
-std::filesystem::path Child(const std::filesystem::path& folder, const std::u16string& name) {
+std::filesystem::path Child(const std::filesystem::path& folder,
+                            const std::filesystem::path& name) {
   // Joined with '/', which every system takes, so a message spells the child the way the
   // command line spelled its folder ("tree/a/b.txt"; `/` would use '\' on Windows).
   std::filesystem::path child = folder;
   if (!child.empty() && child.has_filename()) child += "/";
-  return child += sl::sdk::ToPath(name);
+  return child += name;
+}
+
+std::filesystem::path Child(const std::filesystem::path& folder, const std::u16string& name) {
+  return Child(folder, sl::sdk::ToPath(name));
 }
 
 sl::sdk::Path16 FullPath(const std::filesystem::path& path) {

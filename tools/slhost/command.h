@@ -88,6 +88,7 @@ std::filesystem::path OperandPath(const std::string& operand);
 std::string Shown(const std::filesystem::path& path);
 // A name the module gave, joined to a folder the user named: "tree" and "a.txt" give
 // "tree/a.txt".
+std::filesystem::path Child(const std::filesystem::path& folder, const std::filesystem::path& name);
 std::filesystem::path Child(const std::filesystem::path& folder, const std::u16string& name);
 // A path as a full path in the module's form (the default file system takes paths as they are,
 // so relative ones are completed here).

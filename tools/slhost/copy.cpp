@@ -39,10 +39,6 @@ bool IsWithin(const fs::path& inner, const fs::path& outer) {
   return std::mismatch(b.begin(), b.end(), a.begin(), a.end()).first == b.end();
 }
 
-std::string Bytes(uint64_t done, uint64_t total, bool known) {
-  return std::to_string(done) + (known ? " of " + std::to_string(total) : "") + " bytes";
-}
-
 class Copier {
  public:
   Copier(const Context& context, const sl::sdk::FileSystem& fs) : context_(context), fs_(fs) {}
@@ -77,7 +73,10 @@ class Copier {
         try {
           got = in.Read(block.data(), block.size());
         } catch (const sl::sdk::ServiceError& error) {
-          return Failed(ends.source, "reading stopped after " + Bytes(moved, size, true), error);
+          return Failed(ends.source,
+                        "reading stopped after " + std::to_string(moved) + " of " +
+                            std::to_string(size) + " bytes",
+                        error);
         }
       } else {
         const long long read = sl::sdk::console::ReadSome(stdin, block.data(), block.size());
@@ -87,27 +86,10 @@ class Copier {
       if (got == 0) break;
       if (!toFile) {
         if (!output::Write(block.data(), static_cast<size_t>(got))) return OutputFailed(context_);
-      } else {
-        // The file system may take part of a block: the rest goes again, from where it stopped.
-        SLFileSystem* const target = out.fileSystem().get();
-        for (uint64_t written = 0; written < got;) {
-          uint64_t took = 0;
-          // The entry itself, not File::Write: a failing write still tells what it wrote.
-          const SLResult code =
-              target->WriteFile(target, out.handle(), block.data() + written, got - written, &took);
-          written += took;
-          if (SL_FAILED(code)) {
-            return Failed(ends.target,
-                          "writing stopped after " + Bytes(moved + written, size, fromFile),
-                          sl::sdk::MakeServiceError(code, sl::sdk::ObjectOf(target),
-                                                    "SLFileSystem::WriteFile"));
-          }
-          if (took == 0) {
-            return Report(context_, Shown(ends.target) + ": writing stopped after " +
-                                        Bytes(moved + written, size, fromFile) +
-                                        ": the file system took no more");
-          }
-        }
+      } else if (const int status = WriteAll(out, ends.target, block.data(), got, moved,
+                                             fromFile ? std::to_string(size) : "");
+                 status != kOk) {
+        return status;
       }
       moved += got;
       progress.Update(moved);
@@ -123,6 +105,33 @@ class Copier {
       }
     }
     progress.Finish();
+    return kOk;
+  }
+
+  // `count` bytes to an open file, the block after `before` bytes of `total` bytes ("" when
+  // unknown).
+  int WriteAll(sl::sdk::File& out, const fs::path& target, const char* data, uint64_t count,
+               uint64_t before, const std::string& total) {
+    SLFileSystem* const files = out.fileSystem().get();
+    uint64_t written = 0;
+    const auto stopped = [&] {
+      return "writing stopped after " + std::to_string(before + written) +
+             (total.empty() ? "" : " of " + total) + " bytes";
+    };
+    // The file system may take part of a block: the rest goes again, from where it stopped.
+    while (written < count) {
+      uint64_t took = 0;
+      // The entry itself, not File::Write: a failing write still tells what it wrote.
+      const SLResult code =
+          files->WriteFile(files, out.handle(), data + written, count - written, &took);
+      written += took;
+      if (SL_FAILED(code)) {
+        return Failed(
+            target, stopped(),
+            sl::sdk::MakeServiceError(code, sl::sdk::ObjectOf(files), "SLFileSystem::WriteFile"));
+      }
+      if (took == 0) return Report(context_, Shown(target) + ": " + stopped() + ": nothing taken");
+    }
     return kOk;
   }
 
@@ -183,7 +192,7 @@ int RunCp(Context& context) {
     if (ends.source.empty()) {
       return Report(context, to + " is a folder: name the file for standard input");
     }
-    ends.target /= ends.source.filename();
+    ends.target = Child(ends.target, ends.source.filename());
   }
   if (sourceIsFolder) {
     if (!context.Has(kRecursive)) {
