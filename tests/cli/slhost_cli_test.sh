@@ -205,16 +205,17 @@ output)
       expect_status 1; expect_in err.txt "standard output: "
     done
   fi
-  # A file size limit stands in for a full disk: writes past it fail with EFBIG. (Not under
-  # Wine, whose own server would meet the limit too.)
+  # A file size limit (16 blocks: 8 or 16 KiB, as the shell counts them) stands in for a full
+  # disk: writes past it fail with EFBIG. (Not under Wine, whose own server would meet the
+  # limit too.)
   if [ -z "$emulator" ]; then
     i=0; : >big.bin
-    while [ $i -lt 200 ]; do cat a.txt a.txt a.txt a.txt a.txt a.txt a.txt a.txt >>big.bin; i=$((i + 1)); done
+    while [ $i -lt 500 ]; do cat a.txt a.txt a.txt a.txt a.txt a.txt a.txt a.txt >>big.bin; i=$((i + 1)); done
     last="slhost cp big.bin short.bin (file size limit)"
     (trap '' XFSZ; ulimit -f 16; exec "$slhost" cp big.bin short.bin) >out.txt 2>err.txt </dev/null
     status=$?
     expect_status 1
-    expect_in err.txt "slhost cp: short.bin: writing stopped after $(wc -c <short.bin) of 16000 bytes (SLFileSystem::WriteFile() failed, code: 0x00000007)"
+    expect_in err.txt "slhost cp: short.bin: writing stopped after $(wc -c <short.bin) of 40000 bytes (SLFileSystem::WriteFile() failed, code: 0x00000007)"
   fi
   ;;
 
