@@ -1,20 +1,25 @@
 # `cmake --install`: bin/ (slhost; the DLLs on Windows), lib/ (the module and the atom library
 # on Linux, with RUNPATH $ORIGIN; import libraries on Windows), include/ (the C headers and the
-# header-only host SDK), a CMake package and a pkg-config file.
+# header-only host SDK), a CMake package, a pkg-config file, slhost's man page and the docs.
 #
 #   find_package(slservices CONFIG REQUIRED)
 #   target_link_libraries(host PRIVATE slservices::sdk)  # headers; load the module by path
-#   $<TARGET_FILE:slservices::module>                     # where the installed module lies
+#   target_link_libraries(host PRIVATE slservices::headers)  # the C headers alone, for C hosts
+#   ${SLSERVICES_MODULE}, ${SLSERVICES_ATOM_LIBRARY}     # where the installed libraries lie
 #   slservices::module, slservices::atom                  # to link the libraries directly
 #   slservices::zip                                       # zip archives as file systems (Linux)
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# The C headers, for hosts in C: nothing else.
+add_library(sl_headers INTERFACE)
+target_include_directories(sl_headers INTERFACE $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+                                                $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+set_target_properties(sl_headers PROPERTIES EXPORT_NAME headers)
+
 # The host SDK: headers only (and the dynamic loader on Linux).
 add_library(sl_sdk INTERFACE)
-target_include_directories(sl_sdk INTERFACE $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
-                                            $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-target_link_libraries(sl_sdk INTERFACE ${CMAKE_DL_LIBS})
+target_link_libraries(sl_sdk INTERFACE sl_headers ${CMAKE_DL_LIBS})
 target_compile_features(sl_sdk INTERFACE cxx_std_17)
 set_target_properties(sl_sdk PROPERTIES EXPORT_NAME sdk)
 
@@ -25,7 +30,7 @@ endforeach()
 set_target_properties(slservices PROPERTIES EXPORT_NAME module)
 set_target_properties(atom PROPERTIES EXPORT_NAME atom INSTALL_RPATH "$ORIGIN")
 
-install(TARGETS slservices atom sl_sdk EXPORT slservicesTargets
+install(TARGETS slservices atom sl_headers sl_sdk EXPORT slservicesTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
@@ -40,11 +45,25 @@ endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/slservices
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp")
 
+# Where the module and the atom library are installed: hosts load both by path.
+if(WIN32)
+  set(SL_LOADED_DIR ${CMAKE_INSTALL_BINDIR})
+  set(SL_PC_LOADED_DIR bindir)
+else()
+  set(SL_LOADED_DIR ${CMAKE_INSTALL_LIBDIR})
+  set(SL_PC_LOADED_DIR libdir)
+endif()
+set(SL_MODULE_FILE ${CMAKE_SHARED_LIBRARY_PREFIX}slservices${CMAKE_SHARED_LIBRARY_SUFFIX})
+set(SL_ATOM_FILE ${CMAKE_SHARED_LIBRARY_PREFIX}atom${CMAKE_SHARED_LIBRARY_SUFFIX})
+set(SL_MODULE_PATH ${SL_LOADED_DIR}/${SL_MODULE_FILE})
+set(SL_ATOM_PATH ${SL_LOADED_DIR}/${SL_ATOM_FILE})
+
 set(SL_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/slservices)
 install(EXPORT slservicesTargets NAMESPACE slservices:: DESTINATION ${SL_PACKAGE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/slservicesConfig.cmake.in
                               ${CMAKE_BINARY_DIR}/package/slservicesConfig.cmake
-                              INSTALL_DESTINATION ${SL_PACKAGE_DIR})
+                              INSTALL_DESTINATION ${SL_PACKAGE_DIR}
+                              PATH_VARS SL_MODULE_PATH SL_ATOM_PATH)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/slservicesConfigVersion.cmake
                                  COMPATIBILITY SameMinorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/package/slservicesConfig.cmake
@@ -54,12 +73,6 @@ install(FILES ${CMAKE_BINARY_DIR}/package/slservicesConfig.cmake
 # pkg-config: the prefix is found from the file's own place, so the tree may move.
 file(RELATIVE_PATH SL_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 string(REGEX REPLACE "/$" "" SL_PC_TO_PREFIX "${SL_PC_TO_PREFIX}")
-if(WIN32)
-  set(SL_PC_MODULE_DIR bindir)
-else()
-  set(SL_PC_MODULE_DIR libdir)
-endif()
-set(SL_PC_MODULE_FILE ${CMAKE_SHARED_LIBRARY_PREFIX}slservices${CMAKE_SHARED_LIBRARY_SUFFIX})
 set(SL_PC_ZIP_FILE "")
 if(SL_BUILD_ZIP)
   set(SL_PC_ZIP_FILE "zip=\${libdir}/libslzip.so")
@@ -72,3 +85,9 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/slservices.pc.in ${CMAKE_BINARY_DIR}/pa
                @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/package/slservices.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The documentation with the examples it points to, laid out as in the source tree so that its
+# links hold. (slhost's man page is installed by tools/slhost where help2man made it.)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs ${PROJECT_SOURCE_DIR}/examples
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})

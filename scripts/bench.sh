@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmark suite (Release, preset `bench`, in build/bench), runs it and prints the
 # table of ratios that bench/ratio_table.py draws from that one run: the module beside the limit
-# of the design and beside what a user would pick instead, each comparison side by side. Exits
+# of the design and beside what a user would pick instead, each comparison side by side; then
+# `slhost cp` of 50 MiB beside `cp` and `sync` (scripts/bench-cp.sh). Exits
 # non-zero when the build fails or a benchmark of the table is missing or reports an error;
 # times never fail it.
 #
@@ -32,7 +33,7 @@ if ! dpkg-query -W -f='${Status}' libbenchmark-dev 2>/dev/null | grep -q "instal
 fi
 
 cmake --preset bench >/dev/null
-cmake --build --preset bench --target sl_bench
+cmake --build --preset bench --target sl_bench slhost
 
 results=build/bench/results.json
 if ((quick)); then
@@ -48,3 +49,10 @@ build/bench/bin/sl_bench "${run_flags[@]}" --benchmark_out="$results" \
 echo
 echo "Ratios (from $results):"
 python3 bench/ratio_table.py "$results" --check "${table_flags[@]}"
+echo
+echo "slhost cp beside cp and sync (scripts/bench-cp.sh):"
+if ((quick)); then
+  scripts/bench-cp.sh build/bench/bin/slhost 3 8
+else
+  scripts/bench-cp.sh build/bench/bin/slhost
+fi

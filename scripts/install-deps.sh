@@ -2,6 +2,7 @@
 # Installs what building and testing need on Debian 12, skipping what is already there.
 # Run as root (or with sudo). Packages:
 #   cmake ninja-build g++ ccache            - the native toolchain
+#   libcli11-dev help2man                   - slhost's option parser (header-only), its man page
 #   libboost-iostreams-dev                  - Boost.Iostreams (header-only use)
 #   libgtest-dev googletest                 - GoogleTest (prebuilt natively; sources for mingw)
 #   libzip-dev                              - libzip: zip archives as file systems (Linux only)
@@ -13,11 +14,11 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ ccache binutils libboost-iostreams-dev libgtest-dev googletest
-          libzip-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
-          libbenchmark-dev python3 pkg-config clang libclang-rt-14-dev valgrind)
+          libcli11-dev help2man libzip-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+          wine wine64 libbenchmark-dev python3 pkg-config clang libclang-rt-14-dev valgrind)
 if [[ "${1:-}" == "--native-only" ]]; then
   packages=(cmake ninja-build g++ ccache binutils libboost-iostreams-dev libgtest-dev googletest
-            libzip-dev)
+            libcli11-dev help2man libzip-dev)
 fi
 
 missing=()

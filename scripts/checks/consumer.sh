@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The installed package from a host's side: builds the module (Release) with tests off,
-# installs it into a private prefix, builds examples/consumer against that tree with
-# find_package (and once with pkg-config), and runs the programs. Then the same for Windows,
-# cross-built with mingw-w64 and run under Wine. Everything goes to build/consumer-*.
+# installs it into a private prefix, builds examples/consumer (C++) and examples/c-host (C11)
+# against that tree with find_package (and each once with pkg-config alone), and runs the
+# programs. Then the same for Windows, cross-built with mingw-w64 and run under Wine.
+# Everything goes to build/consumer-*.
 # Takes about 3 to 5 minutes on 2 cores from a cold cache.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -30,6 +31,10 @@ run cmake -S examples/consumer -B "$linux/consumer" -G Ninja -DCMAKE_BUILD_TYPE=
 run cmake --build "$linux/consumer"
 run "$linux/consumer/consumer"
 run "$linux/consumer/consumer_linked"
+run cmake -S examples/c-host -B "$linux/c-host" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_PREFIX_PATH="$root/$linux/install" >/dev/null
+run cmake --build "$linux/c-host"
+(cd "$linux/c-host" && run ./c-host)
 # The installed tree may move: the package and the pkg-config file find themselves.
 rm -rf "$linux/moved"
 mv "$linux/install" "$linux/moved"
@@ -38,7 +43,11 @@ read -r -a flags <<<"$(pkg-config --cflags --libs slservices)"
 run c++ -std=c++17 -O1 examples/consumer/main.cpp -DCONSUMER_MODULE_PATH='""' "${flags[@]}" \
   -o "$linux/pkg-config-consumer"
 run "$linux/pkg-config-consumer" "$(pkg-config --variable=module slservices)"
+run cc -std=c11 -O1 examples/c-host/main.c "${flags[@]}" -o "$linux/pkg-config-c-host"
+(cd "$linux" && run ./pkg-config-c-host "$(pkg-config --variable=module slservices)" \
+   "$(pkg-config --variable=atomlibrary slservices)")
 run "$linux/moved/bin/slhost" classes >/dev/null
+run test -s "$linux/moved/share/man/man1/slhost.1"
 mv "$linux/moved" "$linux/install"
 
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
@@ -52,6 +61,11 @@ if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
   wine_run="$windows/module/wine-run.sh"  # Wine with a private prefix, made on first use
   run "$wine_run" "$windows/consumer/consumer.exe"
   run "$wine_run" "$windows/consumer/consumer_linked.exe"
+  run cmake -S examples/c-host -B "$windows/c-host" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -Dslservices_DIR="$root/$windows/install/lib/cmake/slservices" >/dev/null
+  run cmake --build "$windows/c-host"
+  (cd "$windows/c-host" && run "$root/$wine_run" ./c-host.exe)
   run "$wine_run" "$windows/install/bin/slhost.exe" classes >/dev/null
 else
   echo "=== consumer: no mingw-w64 cross compiler; Windows skipped"

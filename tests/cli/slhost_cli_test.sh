@@ -1,30 +1,36 @@
 #!/bin/sh
 # slhost run as its users run it, in a fresh temporary folder: standard output, standard error
-# and exit codes of every subcommand, on real files.
+# and exit codes of every subcommand, on real files. Most cases are tables: one line per
+# command line, with the exit code and the text it must print.
 #
 # usage: slhost_cli_test.sh GROUP SLHOST [EMULATOR]
-#   GROUP is usage, files, folders, classes, demo or archive (Linux: needs libslzip and
-#   python3, which makes the archive); EMULATOR runs the Windows build.
+#   GROUP is usage, operands, files, output, trees, errors, permissions, classes, demo or
+#   archive (Linux: needs libslzip and python3, which makes the archive); EMULATOR runs the
+#   Windows build.
 set -u
 export LC_ALL=C.UTF-8  # file names are UTF-8, for the shell and for Wine alike
+unset SLHOST_MODULE
 group=$1
 slhost=$2
 emulator=${3:-}
 case $slhost in /*) ;; *) slhost=$PWD/$slhost ;; esac
 bin=$(dirname "$slhost")
 work=$(mktemp -d "${TMPDIR:-/tmp}/slhost-cli.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+trap 'chmod -R u+rwx "$work"; rm -rf "$work"' EXIT
 cd "$work" || exit 1
+ulimit -f 65536 2>/dev/null  # no run writes more than 32 MiB
 failures=0
 checks=0
 
-# run ARGS...: runs slhost; its output lands in out.txt and err.txt, its exit code in $status.
+# run ARGS...: runs slhost with standard input from in.txt (empty unless a case writes it);
+# its output lands in out.txt and err.txt, its exit code in $status.
+: >in.txt
 run() {
   last="slhost $*"
   if [ -n "$emulator" ]; then
-    "$emulator" "$slhost" "$@" >out.txt 2>err.txt </dev/null
+    "$emulator" "$slhost" "$@" >out.txt 2>err.txt <in.txt
   else
-    "$slhost" "$@" >out.txt 2>err.txt </dev/null
+    "$slhost" "$@" >out.txt 2>err.txt <in.txt
   fi
   status=$?
 }
@@ -52,32 +58,86 @@ same_files() {
   checks=$((checks + 1))
   cmp -s "$1" "$2" || fail "$2 differs from $1"
 }
+# expect_paths "A B" "C D": A and B exist, C and D do not (names are split at spaces).
+expect_paths() {
+  checks=$((checks + 1))
+  for path in $1; do [ -e "$path" ] || fail "$path is gone"; done
+  for path in $2; do [ ! -e "$path" ] || fail "$path is still there"; done
+}
+# table: each line "COMMAND LINE | EXIT | STREAM | TEXT" runs slhost with the command line
+# (shell words, so quotes work) and checks the exit code and that out.txt or err.txt holds TEXT.
+table() {
+  while IFS='|' read -r line code stream text; do
+    line=$(echo "$line" | sed 's/ *$//')
+    [ -n "$line$code" ] || continue
+    eval "run $line" </dev/null
+    expect_status "$(echo $code)"
+    text=$(echo "$text" | sed 's/^ *//')
+    [ -z "$text" ] || expect_in "$(echo $stream).txt" "$text"
+  done
+}
 
 case $group in
 usage)
-  run; expect_status 2; expect_in err.txt "usage: slhost [--module PATH] COMMAND [ARGS...]"
-  run --help; expect_status 0
-  for command in classes "cat FILE..." "cp SRC DST" "ls [-a] PATTERN" "mkdir [-p] DIR..." \
-                 "rm FILE..." "rmdir DIR..." "stat PATH..." demo; do
-    expect_in out.txt "  $command "
+  table <<'EOF'
+                           | 2 | err | Usage: slhost [OPTIONS] [SUBCOMMAND]
+--help                     | 0 | out | 3  the module could not be loaded
+--version                  | 0 | out | slhost 0.
+cp --help                  | 0 | out | Usage: slhost cp [OPTIONS] SRC DST
+help cp                    | 0 | out | Usage: slhost cp [OPTIONS] SRC DST
+bogus                      | 2 | err | slhost: unknown command bogus
+--frobnicate demo          | 2 | err | slhost: unknown option --frobnicate
+cp only-one                | 2 | err | slhost cp: DST is required
+cp a b c                   | 2 | err | slhost cp: The following argument was not expected: c
+ls -l x                    | 2 | err | slhost ls: The following argument was not expected: -l
+rm -p x                    | 2 | err | slhost rm: The following argument was not expected: -p
+cat                        | 2 | err | slhost cat: FILE is required
+classes extra              | 2 | err | slhost classes: The following argument was not expected: extra
+--module ./none.bin cat x  | 3 | err | slhost: no module at ./none.bin (from --module)
+EOF
+  run --help; cp out.txt help.txt
+  expect_in help.txt "  --fs NAME=zip:PATH  "
+  for command in classes cat cp ls mkdir rm rmdir stat check-fs demo; do
+    expect_in help.txt "  $command  "
+    run "$command" --help; expect_status 0; expect_in out.txt "Usage: slhost $command [OPTIONS]"
   done
-  expect_in out.txt "3  the module could not be loaded"
-  run cp --help; expect_status 0; expect_in out.txt "usage: slhost [--module PATH] cp SRC DST"
-  cp out.txt cp-help.txt
-  run help cp; expect_status 0; same_files cp-help.txt out.txt
-  run --version; expect_status 0; expect_in out.txt "slhost "
-  run bogus; expect_status 2; expect_in err.txt "slhost: unknown command bogus"
-  run cp only-one; expect_status 2; expect_in err.txt "slhost cp: expected SRC and DST"
-  run ls -l x; expect_status 2; expect_in err.txt "slhost ls: unknown option -l"
-  run --frobnicate demo; expect_status 2; expect_in err.txt "slhost: unknown option --frobnicate"
-  run --module ./none.bin cat x; expect_status 3; expect_out ""
-  expect_in err.txt "slhost: no module at ./none.bin"
+  SLHOST_MODULE=./none.bin; export SLHOST_MODULE
+  run cat x; expect_status 3; expect_in err.txt "slhost: no module at ./none.bin (from SLHOST_MODULE)"
+  unset SLHOST_MODULE
+  # Alone, slhost names every place it looked for the module.
+  mkdir alone; cp "$slhost" alone/
+  built=$slhost; slhost=$work/alone/$(basename "$slhost")
+  run classes; expect_status 3
+  expect_in err.txt "slhost: no module found; looked for "
+  expect_in err.txt "alone"
+  expect_in err.txt "lib"
+  expect_in err.txt " (name one with --module PATH or SLHOST_MODULE)"
+  slhost=$built
   for atom in "$bin/libatom.so" "$bin/atom.dll"; do
     [ -f "$atom" ] || continue
     cp "$atom" ./not-a-module.bin
     run --module ./not-a-module.bin classes; expect_status 3
     expect_in err.txt "missing export ReflectServiceObjectInfo"
   done
+  ;;
+
+operands)
+  # '--' ends the options of every command; after it, names that look like options are
+  # names. No command touches a name it was not given.
+  mkdir -- -d; echo x >-r; echo x >target; echo x >./--; echo x >-
+  table <<'EOF'
+rm -- target       | 0 | out |
+rm -- -r           | 0 | out |
+stat -- -d         | 0 | out | type: folder
+ls -- -d           | 0 | out |
+mkdir -- -p        | 0 | out |
+rmdir -- -p        | 0 | out |
+cat -- ./-         | 0 | out | x
+EOF
+  expect_paths "-- - -d" "target -r -p"
+  mkdir keep; : >keep/--
+  run rm -r -- keep/--; expect_status 0; expect_paths "keep" "keep/--"
+  run rmdir -- keep; expect_status 0; expect_paths "--" "keep"
   ;;
 
 files)
@@ -90,22 +150,24 @@ line two"
   run cat bytes.bin; expect_status 0; same_files bytes.bin out.txt
   run cat a.txt missing.txt; expect_status 1; expect_out "line one
 line two"
-  expect_in err.txt "slhost cat: missing.txt: SLFileSystem::OpenFile() failed, code: 0x0000000b"
-  expect_in err.txt "  0x0000000b: not found"
+  # Standard input through '-', for cat and for both ends of cp.
+  cp bytes.bin in.txt
+  run cat a.txt - a.txt; expect_status 0; cat a.txt bytes.bin a.txt >want.bin; same_files want.bin out.txt
+  run cp - from-stdin.bin; expect_status 0; same_files bytes.bin from-stdin.bin
+  run cp a.txt -; expect_status 0; same_files a.txt out.txt
+  : >in.txt
 
   run cp a.txt b.txt; expect_status 0; expect_out ""; same_files a.txt b.txt
-  # Larger than the streams' buffers and slhost's chunks, and a multiple of neither.
+  # More than a block of cp and cat (1 MiB), and a multiple of nothing they use.
   i=0; : >big.txt
   while [ $i -lt 3000 ]; do echo "row $i of a file that crosses many stream buffers" >>big.txt; i=$((i + 1)); done
-  run cp big.txt big-copy.txt; expect_status 0; expect_out ""; same_files big.txt big-copy.txt
+  for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23; do cat big.txt; done >huge.txt
+  run cp huge.txt huge-copy.txt; expect_status 0; expect_out ""; same_files huge.txt huge-copy.txt
+  run cat huge.txt; expect_status 0; same_files huge.txt out.txt
   mkdir into
   run cp a.txt into; expect_status 0; same_files a.txt into/a.txt
   run cp missing.txt c.txt; expect_status 1
-  expect_in err.txt "slhost cp: missing.txt: SLFileSystem::OpenFile() failed, code: 0x0000000b"
   [ ! -e c.txt ] || fail "cp created c.txt from a missing source"
-  run cp a.txt a.txt; expect_status 1
-  expect_in err.txt "SLFileSystem::OpenFile() failed, code: 0x00000007"
-  printf 'line one\nline two\n' >expected.txt; same_files expected.txt a.txt
 
   run stat a.txt into; expect_status 0; expect_out "a.txt
   exists: yes
@@ -126,40 +188,107 @@ into
 
   run rm b.txt; expect_status 0; expect_out ""
   [ ! -e b.txt ] || fail "rm left b.txt"
-  run rm b.txt; expect_status 1
-  expect_in err.txt "slhost rm: b.txt: SLFileSystem::RemoveFile() failed, code: 0x0000000b"
-  run rm into; expect_status 1
-  expect_in err.txt "SLFileSystem::RemoveFile() failed, code: 0x0000000f"
   ;;
 
-folders)
-  run mkdir one; expect_status 0; [ -d one ] || fail "no folder one"
-  run mkdir one; expect_status 1
-  expect_in err.txt "slhost mkdir: one: SLFileSystem::CreateFolder() failed, code: 0x00000010"
-  run mkdir two/three; expect_status 1
-  expect_in err.txt "SLFileSystem::CreateFolder() failed, code: 0x00000007"
-  run mkdir -p deep/er/est; expect_status 0; [ -d deep/er/est ] || fail "no deep/er/est"
-  run mkdir -p deep/er one; expect_status 0
-  : >deep/b.txt; : >deep/a.txt; : >deep/c.log
+output)
+  # Nothing written is lost silently: a failed write to standard output, or to a file that
+  # cannot grow, ends with exit code 1 and says so.
+  printf 'some text\n' >a.txt; mkdir d; : >d/x
+  if [ -w /dev/full ]; then
+    for line in "cat a.txt" "cat - " "cp a.txt -" "ls d" "stat a.txt" "classes" "--help" "demo"; do
+      printf 'in\n' >in.txt
+      last="slhost $line >/dev/full"
+      if [ -n "$emulator" ]; then
+        "$emulator" "$slhost" $line >/dev/full 2>err.txt <in.txt
+      else
+        "$slhost" $line >/dev/full 2>err.txt <in.txt
+      fi
+      status=$?; : >out.txt
+      expect_status 1; expect_in err.txt "standard output: "
+    done
+  fi
+  # A file size limit (16 blocks: 8 or 16 KiB, as the shell counts them) stands in for a full
+  # disk: writes past it fail with EFBIG. (Not under Wine, whose own server would meet the
+  # limit too.)
+  if [ -z "$emulator" ]; then
+    i=0; : >big.bin
+    while [ $i -lt 500 ]; do cat a.txt a.txt a.txt a.txt a.txt a.txt a.txt a.txt >>big.bin; i=$((i + 1)); done
+    last="slhost cp big.bin short.bin (file size limit)"
+    (trap '' XFSZ; ulimit -f 16; exec "$slhost" cp big.bin short.bin) >out.txt 2>err.txt </dev/null
+    status=$?
+    expect_status 1
+    expect_in err.txt "slhost cp: short.bin: writing stopped after $(wc -c <short.bin) of 40000 bytes (SLFileSystem::WriteFile() failed, code: 0x00000007)"
+  fi
+  ;;
 
-  run ls deep; expect_status 0; expect_out "a.txt
-b.txt
-c.log
-er"
-  run ls 'deep/*.txt'; expect_status 0; expect_out "a.txt
-b.txt"
-  run ls 'deep/?.log'; expect_status 0; expect_out "c.log"
-  run ls -a deep/er; expect_status 0; expect_out ".
-..
-est"
-  run ls 'deep/*.bin'; expect_status 1
-  expect_in err.txt "slhost ls: deep/*.bin: SLFileSystem::Search() failed, code: 0x00000003"
+trees)
+  mkdir -p tree/a/b tree/c; echo 1 >tree/one.txt; echo 2 >tree/a/two.txt; echo 3 >tree/a/b/three.txt
+  table <<'EOF'
+cp -r tree copy       | 0 | out |
+cp -r tree copy       | 0 | out |
+rm -r copy/tree       | 0 | out |
+cp -r tree/a tree/a/b | 1 | err | slhost cp: cannot copy tree/a into itself (tree/a/b/a)
+cp tree x             | 1 | err | slhost cp: tree is a folder (cp -r copies a folder and all it holds)
+rm -r .               | 1 | err | slhost rm: refusing to remove . with all it holds
+EOF
+  diff -r tree copy >/dev/null || fail "copy differs from tree"
+  expect_paths "copy/one.txt copy/a/b/three.txt copy/c" "copy/tree"
+  # Both stop at the first failure and name the path that failed.
+  mkdir -p ro/tree/a/two.txt
+  run cp -r tree ro; expect_status 1
+  expect_in err.txt "slhost cp: ro/tree/a/two.txt: ro/tree/a/two.txt is a folder, not a file (SLFileSystem::OpenFile() failed, code: 0x0000000f)"
+  expect_paths "ro/tree/a/b/three.txt" "ro/tree/c ro/tree/one.txt"
+  rmdir ro/tree/a/two.txt; : >ro/tree/a/two.txt; chmod a-w ro/tree/a/two.txt
+  run rm -r ro; expect_status 1
+  expect_in err.txt "slhost rm: ro/tree/a/two.txt: ro/tree/a/two.txt is read-only, or you may not remove it (SLFileSystem::RemoveFile() failed, code: 0x0000000f)"
+  expect_paths "ro/tree/a/two.txt" ""
+  run rm -r copy; expect_status 0; expect_paths "tree" "copy"
+  ;;
 
-  run rmdir deep; expect_status 1
-  expect_in err.txt "SLFileSystem::RemoveFolder() failed, code: 0x00000007"
-  rm deep/*.txt deep/c.log
-  run rmdir deep/er/est deep/er deep; expect_status 0; [ ! -e deep ] || fail "deep is left"
-  run rmdir deep; expect_status 1
+errors)
+  # Every failure names the path, says why in plain words, and keeps the module's message
+  # and code; ambiguous codes (7, 11, 15, 3 from a search) are told apart.
+  printf 'text\n' >a.txt; mkdir d full; : >full/x
+  table <<'EOF'
+cat nodir/sub/f.txt | 1 | err | slhost cat: nodir/sub/f.txt: folder nodir does not exist (SLFileSystem::OpenFile() failed, code: 0x00000007)
+cat d/missing.txt   | 1 | err | slhost cat: d/missing.txt: no such file (SLFileSystem::OpenFile() failed, code: 0x0000000b)
+cat a.txt/x         | 1 | err | slhost cat: a.txt/x: a.txt is a file, not a folder (SLFileSystem::OpenFile() failed, code: 0x00000007)
+cat d               | 1 | err | slhost cat: d: d is a folder, not a file (SLFileSystem::OpenFile() failed, code: 0x0000000f)
+cp a.txt nodir/b    | 1 | err | slhost cp: nodir/b: folder nodir does not exist (SLFileSystem::OpenFile() failed, code: 0x00000007)
+cp a.txt ./a.txt    | 1 | err | slhost cp: a.txt and ./a.txt are the same file
+rm d                | 1 | err | slhost rm: d: d is a folder: rmdir removes an empty one, rm -r a whole tree (SLFileSystem::RemoveFile() failed, code: 0x0000000f)
+rm nodir/x          | 1 | err | slhost rm: nodir/x: folder nodir does not exist (SLFileSystem::RemoveFile() failed, code: 0x00000007)
+rm missing          | 1 | err | slhost rm: missing: no such file (SLFileSystem::RemoveFile() failed, code: 0x0000000b)
+rmdir full          | 1 | err | slhost rmdir: full: folder full is not empty: it holds 1 entry (SLFileSystem::RemoveFolder() failed, code: 0x00000007)
+rmdir a.txt         | 1 | err | slhost rmdir: a.txt: a.txt is a file, not a folder (SLFileSystem::RemoveFolder() failed, code: 0x00000007)
+rmdir missing       | 1 | err | slhost rmdir: missing: no such folder (SLFileSystem::RemoveFolder() failed, code: 0x0000000b)
+mkdir d             | 1 | err | slhost mkdir: d: folder d already exists (SLFileSystem::CreateFolder() failed, code: 0x00000010)
+mkdir a.txt         | 1 | err | slhost mkdir: a.txt: a file named a.txt already exists (SLFileSystem::CreateFolder() failed, code: 0x00000010)
+mkdir nodir/x       | 1 | err | slhost mkdir: nodir/x: folder nodir does not exist (SLFileSystem::CreateFolder() failed, code: 0x00000007)
+ls 'd/*.bin'        | 1 | err | slhost ls: d/*.bin: nothing in d matches *.bin (SLFileSystem::Search() failed, code: 0x00000003)
+ls 'nodir/*.bin'    | 1 | err | slhost ls: nodir/*.bin: folder nodir does not exist (SLFileSystem::Search() failed, code: 0x00000003)
+ls missing          | 1 | err | slhost ls: missing: no such file or folder (SLFileSystem::Search() failed, code: 0x00000003)
+stat nodir/x        | 1 | out | exists: no
+EOF
+  printf 'text\n' >expected.txt; same_files expected.txt a.txt
+  ;;
+
+permissions)
+  # A folder the user may not read is reported as such. Root may read everything.
+  if [ "$(id -u)" = 0 ]; then
+    echo "permissions: skipped: running as root, where permission denials do not happen"
+    exit 0
+  fi
+  mkdir locked; : >locked/file; chmod 000 locked
+  printf 'no\n' >unreadable.txt; chmod 000 unreadable.txt
+  table <<'EOF'
+ls locked           | 1 | err | slhost ls: locked: folder locked may not be read (SLFileSystem::Search() failed, code: 0x00000003)
+ls 'locked/*'       | 1 | err | slhost ls: locked/*: folder locked may not be read
+stat locked/file    | 1 | out | exists: unknown
+stat locked/file    | 1 | err | slhost stat: locked/file: folder locked may not be read
+cat unreadable.txt  | 1 | err | slhost cat: unreadable.txt: you may not read unreadable.txt (SLFileSystem::OpenFile() failed, code: 0x0000000f)
+rm -r locked        | 1 | err | slhost rm: locked: folder locked may not be read
+EOF
   ;;
 
 classes)
@@ -214,12 +343,20 @@ ar:data/raw.bin
   exists: yes
   type: file
   size: 10240 bytes"
-  run --fs ar=zip:a.zip cp rows.txt ar:new.txt; expect_status 1
-  expect_in err.txt "ZipFileSystem::OpenFile() failed, code: 0x0000000f: the archive is read-only"
-  run --fs ar=zip:a.zip cat ar:../x; expect_status 1
-  expect_in err.txt "code: 0x00000003: the path climbs above the archive's root"
-  run --fs ar=zip:none.zip cat ar:x; expect_status 1; expect_in err.txt "none.zip: no such archive"
-  run --fs a=zip:a.zip cat a:x; expect_status 2
+  run --fs ar=zip:a.zip cp -r ar:data tree; expect_status 0; same_files rows.txt tree/rows.txt
+  expect_paths "tree/raw.bin" ""
+  echo local >col:on.txt
+  table <<'EOF'
+--fs ar=zip:a.zip cp rows.txt ar:new.txt | 1 | err | slhost cp: ar:new.txt: archive ar is read-only (ZipFileSystem::OpenFile() failed, code: 0x0000000f: the archive is read-only)
+--fs ar=zip:a.zip rm ar:readme.txt       | 1 | err | slhost rm: ar:readme.txt: archive ar is read-only (ZipFileSystem::RemoveFile() failed, code: 0x0000000f
+--fs ar=zip:a.zip cat ar:../x            | 1 | err | code: 0x00000003: the path climbs above the archive's root
+--fs ar=zip:a.zip ls 'ar:nodir/*.txt'    | 1 | err | slhost ls: ar:nodir/*.txt: folder ar:nodir does not exist (ZipFileSystem::Search()
+--fs ar=zip:a.zip cat col:on.txt         | 0 | out | local
+--fs ar=zip:none.zip cat ar:x            | 1 | err | slhost cat: cannot open archive ar: none.zip: no such archive
+--fs a=zip:a.zip cat a:x                 | 2 | err | slhost: --fs NAME must be two characters or more
+--fs ar cat ar:x                         | 2 | err | slhost: --fs takes NAME=zip:PATH, not ar
+check-fs memory --threads 0              | 2 | err | slhost check-fs: --threads: Value 0 not in range 1 to 256
+EOF
   for target in Default memory zip:a.zip; do
     run check-fs "$target"; expect_status 0; expect_in out.txt " 0 failed, 0 skipped"
   done

@@ -62,45 +62,42 @@ bool AddMount(const std::string& spec, std::string* error) {
   return false;
 }
 
-Located Locate(const Context& context, const sl::sdk::FileSystemService& files,
-               const std::string& argument) {
+std::optional<Located> Locate(const Context& context, const sl::sdk::FileSystemService& files,
+                              const std::string& operand) {
   Mounts& mounts = TheMounts();
-  const size_t colon = argument.find(':');
-  const auto mount = colon == std::string::npos ? mounts.paths.end()
-                                                : mounts.paths.find(argument.substr(0, colon));
-  if (mount == mounts.paths.end()) return {files.Default(), FullPath(argument)};
-  sl::sdk::Ref<SLFileSystem>& archive = mounts.opened[mount->first];
-  const uint32_t atom = context.module.Atom(mount->first.c_str());
-  if (!archive) {
-    archive = OpenZip(context, mount->first, mount->second);
+  const size_t colon = operand.find(':');
+  const auto mount =
+      colon == std::string::npos ? mounts.paths.end() : mounts.paths.find(operand.substr(0, colon));
+  if (mount == mounts.paths.end()) return Located{Volume(files.Default()), OperandPath(operand)};
+  // Inside the archive every path starts at its root: "ar:data" is "/data".
+  std::filesystem::path inner = OperandPath(operand.substr(colon + 1));
+  if (!inner.has_root_directory()) inner = std::filesystem::path("/") / inner;
+  try {
+    sl::sdk::Ref<SLFileSystem>& archive = mounts.opened[mount->first];
+    if (!archive) archive = OpenZip(context, mount->first, mount->second);
+    // Through the registry, as any host finds a file system by name.
+    const uint32_t atom = context.module.Atom(mount->first.c_str());
+    if (!sl::sdk::Try([&] { files.Find(atom); })) files.Register(archive.get());
+    return Located{Volume(files.Find(atom), mount->first), inner};
+  } catch (const std::exception& error) {  // no archive there, or no zip library
+    Report(context, "cannot open archive " + mount->first + ": " + error.what());
+    return std::nullopt;
   }
-  // Through the registry, as any host finds a file system by name.
-  if (!sl::sdk::Try([&] { files.Find(atom); })) files.Register(archive.get());
-  const std::string inner = argument.substr(colon + 1);
-  return {files.Find(atom), sl::sdk::Path16(inner.empty() ? "/" : inner)};
 }
 
 int RunCheckFs(Context& context) {
+  const std::string target = context.operands[0];
   sl::sdk::CheckOptions options;
-  std::string target;
-  for (size_t i = 0; i < context.args.size(); ++i) {
-    const std::string& arg = context.args[i];
-    const bool hasValue = i + 1 < context.args.size();
-    if ((arg == "--scratch" || arg == "--sample" || arg == "--threads") && !hasValue) {
-      return UsageError(context, arg + " needs a value");
-    } else if (arg == "--scratch") {
-      options.scratch = FullPath(context.args[++i]).str();
-    } else if (arg == "--sample") {
-      options.sample = sl::sdk::ToUtf16(context.args[++i]);
-    } else if (arg == "--threads") {
-      options.threads = static_cast<unsigned>(std::stoul(context.args[++i]));
-    } else if (target.empty() && arg.rfind("--", 0) != 0) {
-      target = arg;
-    } else {
-      return UsageError(context, "unexpected " + arg);
-    }
+  options.sample = sl::sdk::ToUtf16(context.Value("--sample"));
+  if (!context.Value("--threads").empty()) {
+    options.threads = static_cast<unsigned>(std::stoul(context.Value("--threads")));
   }
-  if (target.empty()) return UsageError(context, "no file system given");
+  const std::string scratch = context.Value("--scratch");
+  // The default file system takes full paths; the others their own.
+  if (!scratch.empty()) {
+    options.scratch =
+        target == "Default" ? FullPath(OperandPath(scratch)).str() : sl::sdk::ToUtf16(scratch);
+  }
 
   sl::sdk::FileSystemService files(context.module);
   sl::sdk::Ref<SLFileSystem> fs;
@@ -115,13 +112,15 @@ int RunCheckFs(Context& context) {
   } else if (target.rfind("zip:", 0) == 0) {
     fs = OpenZip(context, "check-fs", target.substr(4));
   } else {
-    if (TheMounts().paths.count(target) != 0) Locate(context, files, target + ":");
+    if (TheMounts().paths.count(target) != 0 && !Locate(context, files, target + ":")) {
+      return kEntryFailed;
+    }
     fs = files.Find(context.module.Atom(target.c_str())).ref();
     if (target == "Default" && options.scratch.empty()) {
       madeScratch = std::filesystem::temp_directory_path() /
                     ("slhost-check-fs-" + std::to_string(std::random_device()()));
       std::filesystem::create_directories(madeScratch);
-      options.scratch = FullPath(sl::sdk::ToUtf8(sl::sdk::PathToUtf16(madeScratch))).str();
+      options.scratch = FullPath(madeScratch).str();
     }
   }
   const int failures = sl::sdk::CheckFileSystem(fs.get(), options, std::cout);

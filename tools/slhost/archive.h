@@ -1,8 +1,10 @@
 // Archives and other file systems on slhost's command line: `--fs NAME=zip:PATH` mounts an
-// archive under a name, "NAME:path" addresses a file inside it for cat, cp, ls and stat, and
+// archive under a name, "NAME:path" addresses a file or folder inside it in every command, and
 // check-fs runs the SDK's conformance kit against a file system.
 #pragma once
 
+#include <filesystem>
+#include <optional>
 #include <string>
 
 #include "command.h"
@@ -12,16 +14,18 @@ namespace slhost {
 // Takes one `--fs` value, "NAME=zip:PATH". False, with the reason, when it is malformed.
 bool AddMount(const std::string& spec, std::string* error);
 
-// A command-line path on its file system: "NAME:inner" for a mounted NAME (opened and
-// registered with `files` under NAME's atom on first use, then found there by name), anything
-// else on the default file system as FullPath gives it.
+// An operand on its file system: "NAME:inner" for a mounted NAME (opened and registered with
+// `files` under NAME's atom on first use, then found there by name), anything else on the
+// default file system as OperandPath gives it: a colon counts only after a mounted NAME, so
+// "col:on.txt" stays a file name. Nothing, after saying why, when the archive cannot be opened.
 struct Located {
-  sl::sdk::FileSystem fs;
-  sl::sdk::Path16 path;
+  Volume volume;
+  std::filesystem::path path;
 };
-Located Locate(const Context& context, const sl::sdk::FileSystemService& files,
-               const std::string& argument);
+std::optional<Located> Locate(const Context& context, const sl::sdk::FileSystemService& files,
+                              const std::string& operand);
 
+// check-fs FS [--scratch DIR] [--sample PATH] [--threads N]
 int RunCheckFs(Context& context);
 
 }  // namespace slhost

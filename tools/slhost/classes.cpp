@@ -87,7 +87,6 @@ void PrintHeader(ServiceObject* object, const char* from) {
 }  // namespace
 
 int RunClasses(Context& context) {
-  if (!context.args.empty()) return UsageError(context, "no arguments expected");
   const sl::sdk::Module& module = context.module;
   std::printf("module %s\n\nclasses\n",
               sl::sdk::ToUtf8(sl::sdk::PathToUtf16(module.path())).c_str());

@@ -1,34 +1,67 @@
-// What every slhost subcommand shares: its arguments, the loaded module, exit codes and the way
-// failures are told.
+// What every slhost subcommand shares: its parsed command line, the loaded module, exit codes
+// and the way failures are told.
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "slservices/sdk/sdk.hpp"
 
 namespace slhost {
 
-// Exit codes; `slhost --help` and the docs list them.
+// Exit codes; `slhost --help` and the man page list them.
 enum ExitCode : int {
   kOk = 0,
-  kEntryFailed = 1,  // an entry of the module failed
+  kEntryFailed = 1,  // an entry of the module failed, or a write of slhost's own
   kUsage = 2,        // bad command line
   kNoModule = 3,     // the module could not be loaded
 };
 
+// The options a command may accept; each command lists its own.
+enum Flag : unsigned {
+  kAll = 1u << 0,        // -a
+  kParents = 1u << 1,    // -p
+  kRecursive = 1u << 2,  // -r
+};
+
 struct Context {
   const sl::sdk::Module& module;
-  std::string command;            // "cp"
-  std::vector<std::string> args;  // after the command name
+  std::string command;                        // "cp"
+  unsigned flags = 0;                         // the Flag values given
+  std::vector<std::string> operands;          // in order, after options and "--"
+  std::map<std::string, std::string> values;  // the value options given: "--sample" -> "a.txt"
+
+  bool Has(Flag flag) const { return (flags & flag) != 0; }
+  std::string Value(const std::string& option) const {
+    const auto found = values.find(option);
+    return found != values.end() ? found->second : "";
+  }
+};
+
+// An option of a command that takes a value: "--threads N".
+struct ValueOption {
+  const char* name;   // "--threads"
+  const char* value;  // "N", as --help shows it
+  const char* help;
+  unsigned most;  // a number from 1 to `most`; 0 for any text
 };
 
 struct Command {
   const char* name;
-  const char* synopsis;  // "cp SRC DST"
-  const char* summary;   // one line for `slhost --help`
-  const char* details;   // the rest of `slhost COMMAND --help`
+  // Operands by name, with what each is for --help: one name is repeated (minOperands to
+  // maxOperands times, -1 for no limit), two names are one operand each ("SRC", "DST").
+  const char* operands[2];
+  const char* operandHelp[2];
+  int minOperands;
+  int maxOperands;
+  unsigned flags;                   // the Flag values it accepts
+  std::vector<ValueOption> values;  // the options it accepts that take a value
+  const char* summary;
+  const char* details;
   int (*run)(Context&);
 };
 
@@ -45,22 +78,69 @@ int RunMkdir(Context& context);
 int RunRmdir(Context& context);
 int RunDemo(Context& context);
 
-// "slhost cp: <message>" and the usage line on standard error; returns kUsage.
-int UsageError(const Context& context, const std::string& message);
-// A failing entry: the module's own message, then what its code means; returns kEntryFailed.
-int EntryFailed(const Context& context, const std::string& subject,
+// "slhost cp: <message>" on standard error; returns the exit code given.
+int Report(const Context& context, const std::string& message, int code = kEntryFailed);
+// A failing entry on `shown`: why, as far as it could be found out, then the module's own
+// message and code: "slhost cat: a/b.txt: folder a does not exist (SLFileSystem::OpenFile()
+// failed, code: 0x00000007)". Returns kEntryFailed.
+int EntryFailed(const Context& context, const std::string& shown, const std::string& why,
                 const sl::sdk::ServiceError& error);
+// The same line without the "slhost cat: " before it.
+std::string FailureText(const std::string& shown, const std::string& why,
+                        const sl::sdk::ServiceError& error);
 
-// Splits leading options of `context.args` that appear in `allowed` ("-p"); an unknown option
-// is a usage error (false). What remains are the operands.
-bool TakeOptions(Context& context, const std::vector<std::string>& allowed,
-                 std::vector<std::string>* options);
-bool Has(const std::vector<std::string>& options, const char* option);
+// Standard output failed (output.h): says why, once, and returns kEntryFailed.
+int OutputFailed(const Context& context);
+bool OutputHasFailed();
 
-// A command-line path as a full path in the module's form (the default file system takes paths
-// as they are, so relative ones are completed here).
-sl::sdk::Path16 FullPath(const std::string& argument);
-// Whether a path of the file system is a folder: its contents can be searched.
-bool IsFolder(const sl::sdk::FileSystem& fs, const sl::sdk::Path16& path);
+// The error of a non-throwing call, to report like a thrown one.
+inline sl::sdk::ServiceError ErrorOf(const sl::sdk::Outcome& outcome) {
+  return sl::sdk::ServiceError(outcome.code, outcome.message, outcome.record);
+}
+
+// An operand as a path of this system: the native form, so a name the module maps passes
+// through unchanged (the SDK's conversions decide how).
+std::filesystem::path OperandPath(const std::string& operand);
+// A path as the user should read it on standard output or error.
+std::string Shown(const std::filesystem::path& path);
+// A name the module gave, joined to a folder the user named: "tree" and "a.txt" give
+// "tree/a.txt".
+std::filesystem::path Child(const std::filesystem::path& folder, const std::filesystem::path& name);
+std::filesystem::path Child(const std::filesystem::path& folder, const std::u16string& name);
+// A path as a full path in the module's form (the default file system takes paths as they are,
+// so relative ones are completed here).
+sl::sdk::Path16 FullPath(const std::filesystem::path& path);
+// The full path of a search in `folder`: "/home/me/notes/*".
+sl::sdk::Path16 FolderPattern(const std::filesystem::path& folder,
+                              std::u16string_view pattern = u"*");
+// The operand "-": standard input or output.
+inline bool IsStandardStream(const std::string& operand) { return operand == "-"; }
+
+// A file system with the way operands name paths on it. The default file system takes full
+// paths of this system (FullPath); an archive mounted with --fs takes the paths inside it from
+// its root ("/data/rows.txt"), and they are shown as the command line names them
+// ("ar:data/rows.txt").
+class Volume {
+ public:
+  explicit Volume(sl::sdk::FileSystem fs, std::string mount = "")
+      : fs_(std::move(fs)), mount_(std::move(mount)) {}
+
+  const sl::sdk::FileSystem& fs() const { return fs_; }
+  // The --fs NAME, empty for the default file system.
+  const std::string& mount() const { return mount_; }
+  bool IsMount() const { return !mount_.empty(); }
+
+  // The path in the file system's own form.
+  sl::sdk::Path16 Full(const std::filesystem::path& path) const;
+  // A search in `folder`: "/home/me/notes/*", "/data/*".
+  sl::sdk::Path16 Pattern(const std::filesystem::path& folder,
+                          std::u16string_view pattern = u"*") const;
+  // The path as the user should read it: "notes/a.txt", "ar:data/rows.txt".
+  std::string Show(const std::filesystem::path& path) const;
+
+ private:
+  sl::sdk::FileSystem fs_;
+  std::string mount_;
+};
 
 }  // namespace slhost

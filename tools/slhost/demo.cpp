@@ -121,7 +121,6 @@ int StreamTour(SLStreamService* streams, SLFileSystem* fs, const std::u16string&
 }  // namespace
 
 int RunDemo(Context& context) {
-  if (!context.args.empty()) return UsageError(context, "no arguments expected");
   const sl::sdk::Module& module = context.module;
   std::printf("loaded %s\n", sl::sdk::ToUtf8(sl::sdk::PathToUtf16(module.path())).c_str());
   if (ListClasses(module) != 0) return kEntryFailed;

@@ -1,152 +1,184 @@
-// cat, cp, stat and rm: files of the default file system (cat, cp and stat also of a file
-// system mounted with --fs), moved through the stream service.
+// cat, stat and rm: files of the default file system or of an archive mounted with --fs,
+// through the file system's own entries. ReadFile reports every failure, which a read stream
+// could only show as an early end.
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "archive.h"
 #include "command.h"
-#include "progress.h"
+#include "diagnosis.h"
+#include "output.h"
 #include "slservices/sdk/console.hpp"
 
 namespace slhost {
 
 namespace {
 
-constexpr size_t kChunk = 64 * 1024;
-constexpr uint64_t kProgressFrom = 1 << 20;
+namespace fs = std::filesystem;
 
-// A read stream's short count means its end or a failure: the file's size tells them apart.
-void CheckComplete(const char* what, uint64_t moved, uint64_t expected) {
-  if (moved == expected) return;
-  throw sl::sdk::ServiceError(SL_OS_FAILURE, std::string(what) + " stopped after " +
-                                                 std::to_string(moved) + " of " +
-                                                 std::to_string(expected) + " bytes");
+constexpr int kMaxDepth = 256;  // folders inside each other; deeper means a link that loops
+
+int CatStandardInput(const Context& context) {
+  std::vector<char> block(output::kBlock);
+  for (;;) {
+    const long long got = sl::sdk::console::ReadSome(stdin, block.data(), block.size());
+    if (got < 0) return Report(context, "standard input: " + output::LastError());
+    if (got == 0) return output::Flush() ? kOk : OutputFailed(context);
+    if (!output::Write(block.data(), static_cast<size_t>(got))) return OutputFailed(context);
+  }
+}
+
+int CatFile(const Context& context, const Located& at) {
+  const Volume& volume = at.volume;
+  const fs::path& path = at.path;
+  sl::sdk::File file;
+  try {
+    file = volume.fs().Open(volume.Full(path), SL_OPEN_READ);
+  } catch (const sl::sdk::ServiceError& error) {
+    return EntryFailed(context, volume.Show(path),
+                       Why(volume, path, Action::kRead, error.code()).why, error);
+  }
+  std::vector<char> block(output::kBlock);
+  uint64_t moved = 0;
+  for (;;) {
+    uint64_t got = 0;
+    try {
+      got = file.Read(block.data(), block.size());
+    } catch (const sl::sdk::ServiceError& error) {
+      return EntryFailed(context, volume.Show(path),
+                         "reading stopped after " + std::to_string(moved) + " bytes", error);
+    }
+    if (got == 0) break;
+    if (!output::Write(block.data(), static_cast<size_t>(got))) return OutputFailed(context);
+    moved += got;
+  }
+  return output::Flush() ? kOk : OutputFailed(context);
+}
+
+// Removes a file, or a folder with everything in it; stops at the first failure.
+int RemoveTree(const Context& context, const Volume& volume, const fs::path& path, int depth) {
+  const sl::sdk::FileSystem& fs = volume.fs();
+  const sl::sdk::Path16 full = volume.Full(path);
+  // A file, or a link: removed as itself, never followed.
+  const sl::sdk::Outcome file = sl::sdk::Try([&] { fs.RemoveFile(full); });
+  if (file) return kOk;
+  const Probe probe(volume);
+  if (!probe.IsFolder(path)) {
+    return EntryFailed(context, volume.Show(path),
+                       Why(volume, path, Action::kRemoveFile, file.code).why, ErrorOf(file));
+  }
+  // An empty folder, or on Windows a link to a folder, goes at once.
+  if (sl::sdk::Try([&] { fs.RemoveFolder(full); })) return kOk;
+  if (depth >= kMaxDepth) {
+    return Report(context, volume.Show(path) + ": more than " + std::to_string(kMaxDepth) +
+                               " folders deep (a link that loops?)");
+  }
+  std::vector<std::u16string> names;
+  const sl::sdk::Outcome listed = sl::sdk::Try([&] { names = fs.Search(volume.Pattern(path)); });
+  if (!listed) {
+    return EntryFailed(context, volume.Show(path),
+                       Why(volume, path, Action::kList, listed.code).why, ErrorOf(listed));
+  }
+  for (const std::u16string& name : names) {
+    if (name == u"." || name == u"..") continue;
+    const int status = RemoveTree(context, volume, Child(path, name), depth + 1);
+    if (status != kOk) return status;
+  }
+  const sl::sdk::Outcome folder = sl::sdk::Try([&] { fs.RemoveFolder(full); });
+  if (folder) return kOk;
+  return EntryFailed(context, volume.Show(path),
+                     Why(volume, path, Action::kRemoveFolder, folder.code).why, ErrorOf(folder));
 }
 
 }  // namespace
 
 int RunCat(Context& context) {
-  if (context.args.empty()) return UsageError(context, "no file given");
   sl::sdk::FileSystemService files(context.module);
-  sl::sdk::StreamService streams(context.module);
   int status = kOk;
-  std::vector<char> chunk(kChunk);
-  for (const std::string& name : context.args) {
-    try {
-      const Located at = Locate(context, files, name);
-      sl::sdk::File file = at.fs.Open(at.path, SL_OPEN_READ);
-      const uint64_t size = file.Size();
-      auto in = streams.OpenRead(std::move(file));
-      uint64_t moved = 0;
-      while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
-        std::fwrite(chunk.data(), 1, static_cast<size_t>(in.gcount()), stdout);
-        moved += static_cast<uint64_t>(in.gcount());
-      }
-      std::fflush(stdout);
-      CheckComplete("reading", moved, size);
-    } catch (const sl::sdk::ServiceError& error) {
-      status = EntryFailed(context, name, error);
+  for (const std::string& operand : context.operands) {
+    int one = kEntryFailed;
+    if (IsStandardStream(operand)) {
+      one = CatStandardInput(context);
+    } else if (const std::optional<Located> at = Locate(context, files, operand)) {
+      one = CatFile(context, *at);
     }
+    if (one == kOk) continue;
+    status = one;
+    if (OutputHasFailed()) break;  // nothing more can be written
   }
   return status;
 }
 
-int RunCp(Context& context) {
-  if (context.args.size() != 2) return UsageError(context, "expected SRC and DST");
-  sl::sdk::FileSystemService files(context.module);
-  sl::sdk::StreamService streams(context.module);
-  const std::string& source = context.args[0];
-  std::string target = context.args[1];
-  try {
-    const Located to = Locate(context, files, target);
-    if (IsFolder(to.fs, to.path)) {
-      const std::filesystem::path name = sl::sdk::ToPath(sl::sdk::ToUtf16(source)).filename();
-      target += "/" + sl::sdk::ToUtf8(sl::sdk::PathToUtf16(name));
-    }
-  } catch (const sl::sdk::ServiceError&) {
-  }
-
-  uint64_t size = 0;
-  uint64_t moved = 0;
-  {
-    sl::sdk::File in;
-    sl::sdk::File outFile;
-    try {
-      const Located from = Locate(context, files, source);
-      in = from.fs.Open(from.path, SL_OPEN_READ);
-      size = in.Size();
-    } catch (const sl::sdk::ServiceError& error) {
-      return EntryFailed(context, source, error);
-    }
-    try {
-      const Located to = Locate(context, files, target);
-      outFile = to.fs.Open(to.path, SL_OPEN_CREATE);
-    } catch (const sl::sdk::ServiceError& error) {
-      return EntryFailed(context, target, error);
-    }
-    auto reader = streams.OpenRead(std::move(in));
-    auto writer = streams.OpenWrite(std::move(outFile));
-    Progress progress(size, size >= kProgressFrom && sl::sdk::console::IsTerminal(stdout));
-    std::vector<char> chunk(kChunk);
-    while (reader.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) ||
-           reader.gcount() > 0) {
-      writer.write(chunk.data(), reader.gcount());
-      moved += static_cast<uint64_t>(reader.gcount());
-      progress.Update(moved);
-    }
-    writer.Close();  // the last bytes go to the file, which is then closed
-    progress.Finish();
-  }
-  try {
-    CheckComplete("reading", moved, size);
-    // Write failures do not show through a write stream: the new file's size does.
-    const Located to = Locate(context, files, target);
-    CheckComplete("writing", to.fs.Open(to.path, SL_OPEN_READ).Size(), size);
-  } catch (const sl::sdk::ServiceError& error) {
-    return EntryFailed(context, target, error);
-  }
-  return kOk;
-}
-
 int RunStat(Context& context) {
-  if (context.args.empty()) return UsageError(context, "no path given");
   sl::sdk::FileSystemService files(context.module);
   int status = kOk;
-  for (const std::string& name : context.args) {
-    try {
-      const Located at = Locate(context, files, name);
-      const sl::sdk::FileSystem& fs = at.fs;
-      const sl::sdk::Path16& path = at.path;
-      std::printf("%s\n", name.c_str());
-      if (!fs.Exists(path)) {
-        std::printf("  exists: no\n");
-        status = kEntryFailed;
-      } else if (IsFolder(fs, path)) {
-        std::printf("  exists: yes\n  type: folder\n");
-      } else {
-        const uint64_t size = fs.Open(path, SL_OPEN_READ).Size();
-        std::printf("  exists: yes\n  type: file\n  size: %" PRIu64 " bytes\n", size);
-      }
-    } catch (const sl::sdk::ServiceError& error) {
-      std::fflush(stdout);
-      status = EntryFailed(context, name, error);
+  for (const std::string& operand : context.operands) {
+    const std::optional<Located> at = Locate(context, files, operand);
+    if (!at) {
+      status = kEntryFailed;
+      continue;
     }
+    const Volume& volume = at->volume;
+    const fs::path& path = at->path;
+    const Probe probe(volume);
+    std::string text = operand + "\n";
+    std::string failure;
+    if (!probe.Exists(path)) {
+      const Finding found = Why(volume, path, Action::kLook, SL_NOT_FOUND);
+      text += found.unreadable ? "  exists: unknown\n" : "  exists: no\n";
+      if (found.unreadable) failure = volume.Show(path) + ": " + found.why;
+      status = kEntryFailed;
+    } else if (probe.IsFolder(path)) {
+      text += "  exists: yes\n  type: folder\n";
+    } else {
+      text += "  exists: yes\n  type: file\n";
+      try {
+        const uint64_t size = volume.fs().Open(volume.Full(path), SL_OPEN_READ).Size();
+        text += "  size: " + std::to_string(size) + " bytes\n";
+      } catch (const sl::sdk::ServiceError& error) {
+        text += "  size: unknown\n";
+        failure = FailureText(volume.Show(path), Why(volume, path, Action::kRead, error.code()).why,
+                              error);
+        status = kEntryFailed;
+      }
+    }
+    // What stat found, then (after it, in that order on a terminal) why it found no more.
+    if (!output::Write(text.data(), text.size()) || !output::Flush()) return OutputFailed(context);
+    if (!failure.empty()) Report(context, failure);
   }
   return status;
 }
 
 int RunRm(Context& context) {
-  if (context.args.empty()) return UsageError(context, "no file given");
   sl::sdk::FileSystemService files(context.module);
-  const sl::sdk::FileSystem fs = files.Default();
+  const bool recursive = context.Has(kRecursive);
   int status = kOk;
-  for (const std::string& name : context.args) {
-    const sl::sdk::Outcome removed = sl::sdk::Try([&] { fs.RemoveFile(FullPath(name)); });
+  for (const std::string& operand : context.operands) {
+    const std::optional<Located> at = Locate(context, files, operand);
+    if (!at) {
+      status = kEntryFailed;
+      continue;
+    }
+    const Volume& volume = at->volume;
+    const fs::path& path = at->path;
+    if (recursive &&
+        (path.filename() == "." || path.filename() == ".." || path == path.root_path())) {
+      status = Report(context, "refusing to remove " + operand + " with all it holds");
+      continue;
+    }
+    if (recursive) {
+      if (RemoveTree(context, volume, path, 0) != kOk) status = kEntryFailed;
+      continue;
+    }
+    const sl::sdk::Outcome removed =
+        sl::sdk::Try([&] { volume.fs().RemoveFile(volume.Full(path)); });
     if (!removed) {
-      status = EntryFailed(context, name,
-                           sl::sdk::ServiceError(removed.code, removed.message, removed.record));
+      status =
+          EntryFailed(context, volume.Show(path),
+                      Why(volume, path, Action::kRemoveFile, removed.code).why, ErrorOf(removed));
     }
   }
   return status;

@@ -1,78 +1,105 @@
-// ls, mkdir and rmdir: folders and search on the default file system.
+// ls, mkdir and rmdir: folders and search on the default file system, or on an archive
+// mounted with --fs.
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "archive.h"
 #include "command.h"
+#include "diagnosis.h"
+#include "output.h"
 
 namespace slhost {
 
+namespace fs = std::filesystem;
+
 int RunLs(Context& context) {
-  std::vector<std::string> options;
-  if (!TakeOptions(context, {"-a"}, &options)) return kUsage;
-  if (context.args.size() != 1) return UsageError(context, "expected one PATTERN");
   sl::sdk::FileSystemService files(context.module);
-  const std::string& pattern = context.args[0];
-  const Located at = Locate(context, files, pattern);
-  const sl::sdk::FileSystem& fs = at.fs;
-  std::u16string search = at.path.str();
-  const bool wildcard = pattern.find_first_of("*?") != std::string::npos;
-  if (!wildcard && IsFolder(fs, search)) {
-    search += static_cast<char16_t>(std::filesystem::path::preferred_separator);
-    search += u'*';
-  }
+  const std::string& operand = context.operands[0];
+  const std::optional<Located> at = Locate(context, files, operand);
+  if (!at) return kEntryFailed;
+  const Volume& volume = at->volume;
+  const fs::path& path = at->path;
+  const std::string last = Shown(path.filename());
+  const bool wildcard = last.find_first_of("*?") != std::string::npos;
+  // A folder's name lists the folder; a search for it alone would find just its name.
+  const bool folder = !wildcard && Probe(volume).IsFolder(path);
+  const sl::sdk::Path16 search = folder ? volume.Pattern(path) : volume.Full(path);
 
   std::vector<std::u16string> names;
-  try {
-    names = fs.Search(search);
-  } catch (const sl::sdk::ServiceError& error) {
-    return EntryFailed(context, pattern, error);
+  const sl::sdk::Outcome found = sl::sdk::Try([&] { names = volume.fs().Search(search); });
+  if (!found) {
+    // The search answers 3 whether the folder is missing, may not be read, or holds nothing
+    // that matches: the folder tells which.
+    Finding why;
+    if (folder) {
+      why = Why(volume, path, Action::kList, found.code);
+    } else if (wildcard) {
+      const fs::path parent = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+      why = Why(volume, parent, Action::kList, found.code);
+      if (why.why.empty()) why.why = "nothing in " + volume.Show(parent) + " matches " + last;
+    } else {
+      why = Why(volume, path, Action::kLook, found.code);
+    }
+    return EntryFailed(context, operand, why.why, ErrorOf(found));
   }
   std::sort(names.begin(), names.end());
   for (const std::u16string& name : names) {
-    if (!Has(options, "-a") && (name == u"." || name == u"..")) continue;
-    std::printf("%s\n", sl::sdk::ToUtf8(name).c_str());
+    if (!context.Has(kAll) && (name == u"." || name == u"..")) continue;
+    const std::string line = Shown(sl::sdk::ToPath(name)) + "\n";
+    if (!output::Write(line.data(), line.size())) return OutputFailed(context);
   }
-  return kOk;
+  return output::Flush() ? kOk : OutputFailed(context);
 }
 
 int RunMkdir(Context& context) {
-  std::vector<std::string> options;
-  if (!TakeOptions(context, {"-p"}, &options)) return kUsage;
-  if (context.args.empty()) return UsageError(context, "no folder given");
   sl::sdk::FileSystemService files(context.module);
-  const sl::sdk::FileSystem fs = files.Default();
-  const bool parents = Has(options, "-p");
+  const bool parents = context.Has(kParents);
   int status = kOk;
-  for (const std::string& name : context.args) {
-    const sl::sdk::Path16 path = FullPath(name);
+  for (const std::string& operand : context.operands) {
+    const std::optional<Located> at = Locate(context, files, operand);
+    if (!at) {
+      status = kEntryFailed;
+      continue;
+    }
+    const Volume& volume = at->volume;
+    const fs::path& path = at->path;
+    const sl::sdk::Path16 full = volume.Full(path);
     const sl::sdk::Outcome made = sl::sdk::Try([&] {
       if (parents) {
-        fs.CreateAllFolders(path);
+        volume.fs().CreateAllFolders(full);
       } else {
-        fs.CreateFolder(path);
+        volume.fs().CreateFolder(full);
       }
     });
-    if (made || (parents && made.code == SL_ALREADY_EXISTS && IsFolder(fs, path))) continue;
-    status =
-        EntryFailed(context, name, sl::sdk::ServiceError(made.code, made.message, made.record));
+    if (made || (parents && made.code == SL_ALREADY_EXISTS && Probe(volume).IsFolder(path))) {
+      continue;
+    }
+    status = EntryFailed(context, volume.Show(path),
+                         Why(volume, path, Action::kCreateFolder, made.code).why, ErrorOf(made));
   }
   return status;
 }
 
 int RunRmdir(Context& context) {
-  if (context.args.empty()) return UsageError(context, "no folder given");
   sl::sdk::FileSystemService files(context.module);
-  const sl::sdk::FileSystem fs = files.Default();
   int status = kOk;
-  for (const std::string& name : context.args) {
-    const sl::sdk::Outcome removed = sl::sdk::Try([&] { fs.RemoveFolder(FullPath(name)); });
-    if (!removed) {
-      status = EntryFailed(context, name,
-                           sl::sdk::ServiceError(removed.code, removed.message, removed.record));
+  for (const std::string& operand : context.operands) {
+    const std::optional<Located> at = Locate(context, files, operand);
+    if (!at) {
+      status = kEntryFailed;
+      continue;
     }
+    const Volume& volume = at->volume;
+    const fs::path& path = at->path;
+    const sl::sdk::Outcome removed =
+        sl::sdk::Try([&] { volume.fs().RemoveFolder(volume.Full(path)); });
+    if (removed) continue;
+    status =
+        EntryFailed(context, volume.Show(path),
+                    Why(volume, path, Action::kRemoveFolder, removed.code).why, ErrorOf(removed));
   }
   return status;
 }

@@ -1,7 +1,7 @@
 // Checked C++ faces of the two services, their file systems and files. Every failing entry
 // throws ServiceError with the object's own record; Try([&] { ... }) gives the non-throwing form.
 //
-//   sl::sdk::FileSystemService files(*module);
+//   sl::sdk::FileSystemService files(*module);   // a service object, with its own registry
 //   sl::sdk::StreamService streams(*module);
 //   sl::sdk::FileSystem fs = files.Default();
 //   fs.CreateAllFolders(std::filesystem::temp_directory_path() / "notes");
@@ -157,6 +157,10 @@ class FileSystem {
   Ref<SLFileSystem> fs_;
 };
 
+// One file-system service object. Its registry of file systems, and its default file system,
+// belong to this object alone: a file system registered here cannot be found through another
+// FileSystemService made from the same module (each one creates a new service object). Make
+// one per program and share it, or register with each that must find the file system.
 class FileSystemService {
  public:
   explicit FileSystemService(Ref<SLFileSystemService> service) : service_(std::move(service)) {}
