@@ -1,0 +1,279 @@
+// The host SDK over the built module: failing codes as exceptions and outcomes with the object's
+// own record, text conversion, the module's streams as C++ streams and back, and file systems
+// written on FileSystemBase (the in-memory one among them) plugged into the module.
+#include <atomic>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "host_support.h"
+
+namespace {
+
+using sl::sdk::Ref;
+using sl::sdk::Try;
+class Sdk : public sltest::HostTest {};
+
+TEST_F(Sdk, FailuresCarryTheRecordTheObjectKeptForThem) {
+  SLFileSystem* fs = fs_.get();
+  const sl::sdk::Path16 missing = dir_ / "missing.txt";
+  SLFileHandle file = nullptr;
+  const sl::sdk::Outcome open =
+      Try([&] { sl::sdk::Check(fs->OpenFile(fs, missing.c_str(), 1, &file), fs); });
+  EXPECT_EQ(SL_NOT_FOUND, open.code);
+  EXPECT_EQ("SLFileSystem::OpenFile() failed, code: 0x0000000b", open.message);
+  ASSERT_TRUE(open.record);
+  EXPECT_EQ(15u, open.record->line);
+  EXPECT_NE(std::string::npos, open.record->function.find("::OpenFileImpl::staticF"));
+  EXPECT_NE(std::string::npos, open.record->source.find("FileSystemCalls"));
+  // A failure the object did not record is not blamed on its old record.
+  const sl::sdk::Outcome elsewhere =
+      Try([&] { sl::sdk::Check(SL_ALREADY_EXISTS, fs, "SLFileSystem::Elsewhere"); });
+  EXPECT_FALSE(elsewhere.record);
+  EXPECT_EQ("SLFileSystem::Elsewhere() failed, code: 0x00000010", elsewhere.message);
+  EXPECT_EQ(SL_NOT_DONE, sl::sdk::Check(fs->MakeDIPathFromPath(fs, nullptr, nullptr, 0), fs));
+  EXPECT_EQ(SL_RESERVED_13, sl::sdk::Check(SL_RESERVED_13, fs));
+  const sl::sdk::Outcome removed = Try(fs->RemoveFile(fs, missing.c_str()), fs);
+  EXPECT_EQ("SLFileSystem::RemoveFile() failed, code: 0x0000000b", removed.message);
+  const sl::sdk::Outcome folder = Try([&] { fs_.CreateFolder(dir_); });
+  EXPECT_EQ(SL_ALREADY_EXISTS, folder.code);
+  ASSERT_TRUE(folder.record);
+  EXPECT_EQ(12u, folder.record->line);
+  EXPECT_TRUE(Try([&] { fs_.CreateFolder(dir_ / "fresh"); }));
+  // Every code has its own explanation.
+  std::set<std::string> texts;
+  for (const SLResult code : {0u, 1u, 3u, 7u, 11u, 13u, 15u, 16u, 22u})
+    texts.insert(sl::sdk::Explain(code));
+  EXPECT_EQ(9u, texts.size());
+  EXPECT_STREQ("unknown result code", sl::sdk::Explain(99));
+}
+
+TEST(Text, Utf8AndUtf16ConvertBothWaysAndMarkWhatIsMalformed) {
+  for (const std::string sample :
+       {"plain", "caf\xC3\xA9", "\xE2\x82\xAC 5", "\xF0\x9D\x84\x9E clef", ""}) {
+    EXPECT_EQ(sample, sl::sdk::ToUtf8(sl::sdk::ToUtf16(sample)));
+  }
+  EXPECT_EQ(u"\xD834\xDD1E", sl::sdk::ToUtf16("\xF0\x9D\x84\x9E"));
+  EXPECT_EQ(u"a\xFFFD", sl::sdk::ToUtf16("a\xC3")) << "truncated";
+  EXPECT_EQ(u"\xFFFD\xFFFD", sl::sdk::ToUtf16("\xC0\xAF")) << "overlong";
+  EXPECT_EQ(u"\xFFFD\xFFFD\xFFFD", sl::sdk::ToUtf16("\xED\xA0\x80")) << "an encoded surrogate";
+  EXPECT_EQ(4u, sl::sdk::ToUtf16("\xF4\x90\x80\x80").size()) << "beyond U+10FFFF";
+  const char16_t lone[] = {u'x', 0xD800, u'y', 0};
+  EXPECT_EQ("x\xEF\xBF\xBDy", sl::sdk::ToUtf8(std::u16string_view(lone)));
+  EXPECT_EQ("", sl::sdk::ToUtf8(static_cast<const SLChar16*>(nullptr)));
+  const std::u16string name = u"caf\x00E9-\xD834\xDD1E.txt";
+  EXPECT_EQ(name, sl::sdk::PathToUtf16(sl::sdk::ToPath(name)));
+  const std::u16string separator(1, std::filesystem::path::preferred_separator);
+  EXPECT_EQ(u"notes" + separator + name,
+            sl::sdk::Path16(std::filesystem::path("notes") / sl::sdk::ToPath(name)).str());
+}
+
+TEST_F(Sdk, ModuleStreamsAsCppStreamsAndBack) {
+  std::string data(3 * 4096 + 123, '\0');
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<char>('a' + (i * 7 + i / 4096) % 26);
+  const auto path = dir_ / "round-trip.bin";
+  {
+    auto out = streams_.OpenWrite(fs_, path);
+    out.write(data.data(), 5000);                                  // past one buffer
+    for (size_t i = 5000; i < data.size(); ++i) out.put(data[i]);  // a byte at a time
+    out.Close();
+    EXPECT_FALSE(out.handle());
+  }
+  EXPECT_EQ(data.size(), fs_.Open(path).Size());
+  std::ostringstream copy;
+  {
+    auto in = streams_.OpenRead(fs_, path);
+    auto out = streams_.OpenWrite(copy);  // a std::ostream as the module's callbacks
+    out << in.rdbuf();
+    out.flush();
+    EXPECT_EQ(data.size(), copy.str().size()) << "flush hands everything over";
+  }
+  EXPECT_EQ(data, copy.str());
+  std::istringstream source("one\ntwo\nthree");
+  auto lines = streams_.OpenRead(source);  // a std::istream as the module's callbacks
+  std::string line, seen;
+  while (std::getline(lines, line)) seen += "[" + line + "]";
+  EXPECT_EQ("[one][two][three]", seen);
+  EXPECT_EQ(std::char_traits<char>::eof(), lines.get()) << "an ended stream stays ended";
+  { streams_.OpenWrite(fs_, dir_ / "scoped.txt") << "written " << 42 << '\n'; }
+  auto in = streams_.OpenRead(fs_, dir_ / "scoped.txt");
+  int number = 0;
+  in >> line >> number;
+  EXPECT_EQ("written", line);
+  EXPECT_EQ(42, number) << "the output reached the file when the stream went";
+  const auto missing = Try([&] { streams_.OpenRead(fs_, dir_ / "missing.txt"); });
+  EXPECT_EQ(SL_NOT_FOUND, missing.code);
+  EXPECT_EQ("SLFileSystem::OpenFile() failed, code: 0x0000000b", missing.message);
+}
+
+// The in-memory file system answers like the default one. Each step runs on a fresh handle
+// unless it names the one the last open left: "o2 /a" opens /a with mode 2 and keeps it.
+TEST(MemoryFileSystem, AnswersLikeTheDefaultFileSystem) {
+  auto memory = sl::sdk::MakeRef<sl::sdk::MemoryFileSystem>(0x4D454D);
+  sl::sdk::FileSystem fs(Ref<SLFileSystem>::Share(memory->table()));
+  const auto code = [](auto body) { return Try(body).code; };
+  EXPECT_EQ(SL_NOT_FOUND, code([&] { fs.Open("/a.txt", SL_OPEN_READ); }));
+  EXPECT_EQ(SL_NOT_FOUND, code([&] { fs.Open("/a.txt", SL_OPEN_WRITE); }));
+  EXPECT_EQ(SL_OS_FAILURE, code([&] { fs.Open("/none/a.txt", SL_OPEN_CREATE); })) << "no parent";
+  fs.Open("/a.txt", SL_OPEN_CREATE).Write("hello", 5);
+  {
+    sl::sdk::File first = fs.Open("/a.txt", SL_OPEN_READ);
+    sl::sdk::File second = fs.Open("a.txt", SL_OPEN_READ);  // the same file: from the root
+    EXPECT_EQ(SL_OS_FAILURE, code([&] { fs.Open("/a.txt", SL_OPEN_WRITE); })) << "in use";
+    char bytes[8] = {};
+    EXPECT_EQ(5u, first.Read(bytes, 8));
+    EXPECT_EQ(0u, first.Read(bytes, 8));
+    EXPECT_EQ(SL_ACCESS_DENIED, code([&] { first.Write("x", 1); })) << "opened for reading";
+    fs.RemoveFile("/a.txt");  // a file being read may be removed, and stays readable
+    EXPECT_FALSE(fs.Exists("/a.txt"));
+    EXPECT_EQ(5u, second.Read(bytes, 8));
+  }
+  memory->SetFile("/a.txt", "hello");
+  {
+    sl::sdk::File writer = fs.Open("/a.txt", SL_OPEN_WRITE);
+    EXPECT_EQ(SL_OS_FAILURE, code([&] { fs.Open("/a.txt", SL_OPEN_READ); }));
+    EXPECT_EQ(SL_OS_FAILURE, code([&] { fs.RemoveFile("/a.txt"); }));
+    writer.Seek(8);
+    writer.Write("J", 1);
+    EXPECT_EQ(9u, writer.Position());
+    EXPECT_EQ(SL_OS_FAILURE, code([&] { writer.Seek(-1); }));
+  }
+  EXPECT_EQ(std::string("hello\0\0\0J", 9), memory->FileContents("/a.txt")) << "a gap reads 0";
+  fs.Open("/a.txt", SL_OPEN_CREATE);
+  EXPECT_EQ(std::string(), memory->FileContents("/a.txt")) << "create empties";
+  memory->SetReadOnly("/a.txt", true);
+  EXPECT_EQ(SL_ACCESS_DENIED, code([&] { fs.Open("/a.txt", SL_OPEN_WRITE); }));
+  EXPECT_EQ(SL_ACCESS_DENIED, code([&] { fs.Open("/a.txt", SL_OPEN_CREATE); }));
+  EXPECT_EQ(SL_ACCESS_DENIED, code([&] { fs.RemoveFile("/a.txt"); }));
+  // Folders.
+  EXPECT_EQ(SL_OS_FAILURE, code([&] { fs.CreateFolder("/d/b"); })) << "parent missing";
+  fs.CreateAllFolders("/d/b/c");
+  EXPECT_EQ(SL_ALREADY_EXISTS, code([&] { fs.CreateAllFolders("/d/b/c"); }));
+  EXPECT_EQ(SL_ALREADY_EXISTS, code([&] { fs.CreateFolder("/d"); }));
+  EXPECT_TRUE(fs.Exists("\\d\\b\\c\\..")) << "both separators, and .. goes up";
+  EXPECT_EQ(SL_OS_FAILURE, code([&] { fs.RemoveFolder("/d/b"); })) << "not empty";
+  EXPECT_EQ(SL_ACCESS_DENIED, code([&] { fs.Open("/d/b", SL_OPEN_READ); })) << "a folder";
+  EXPECT_EQ(SL_ACCESS_DENIED, code([&] { fs.RemoveFile("/d/b"); })) << "a folder";
+  EXPECT_EQ(SL_INVALID_ARGUMENT, code([&] { fs.CreateFolder("/../x"); })) << "above the root";
+  for (const char* name : {"/d/a.txt", "/d/b.txt", "/d/ab.log", "/d/b c"})
+    memory->SetFile(name, "");
+  fs.RemoveFolder("/d/b/c");
+  fs.RemoveFolder("/d/b");
+  EXPECT_EQ(SL_NOT_FOUND, code([&] { fs.RemoveFolder("/d/b"); }));
+  EXPECT_EQ(SL_OS_FAILURE, code([&] { fs.RemoveFolder("/d/b c"); })) << "a file";
+  // Search: wildcards in the last part, case-sensitive, nothing found is a failure.
+  EXPECT_EQ((std::vector<std::u16string>{u"a.txt", u"b.txt"}), fs.Search("/d/*.txt"));
+  EXPECT_EQ((std::vector<std::u16string>{u"ab.log"}), fs.Search("/d/?b.*"));
+  EXPECT_EQ(4u, fs.Search("/d/*").size());
+  EXPECT_EQ(SL_INVALID_ARGUMENT, code([&] { fs.Search("/d/A.TXT"); }));
+  EXPECT_EQ(SL_INVALID_ARGUMENT, code([&] { fs.Search("/none/*"); }));
+}
+
+// A file system written on FileSystemBase: OpenFile throws what the test asks for, reads give
+// 'p', and its destruction is counted.
+class Probe : public sl::sdk::FileSystemBase {
+ public:
+  Probe(uint32_t atom, std::atomic<int>* destroyed) : FileSystemBase(atom), destroyed_(destroyed) {}
+  ~Probe() override { ++*destroyed_; }
+  const char* DisplayName() const override { return "Probe"; }
+  int throwKind = 0;
+  SLResult readResult = SL_OK;
+
+ protected:
+  SLResult OpenFile(std::u16string_view path, sl::sdk::OpenMode, SLFileHandle* file) override {
+    if (throwKind == 1) throw std::runtime_error("boom");
+    if (throwKind == 2) throw sl::sdk::ServiceError(SL_ACCESS_DENIED, "locked by policy");
+    if (path == u"/missing") return Fail(SL_NOT_FOUND, "no such file");
+    *file = this;
+    return SL_OK;
+  }
+  SLResult CloseFile(SLFileHandle) override { return SL_OK; }
+  SLResult ReadFile(SLFileHandle, void* buffer, uint64_t size, uint64_t* done) override {
+    std::memset(buffer, 'p', static_cast<size_t>(size));
+    *done = size;
+    return readResult;
+  }
+
+ private:
+  std::atomic<int>* destroyed_;
+};
+
+TEST_F(Sdk, FileSystemsWrittenOnTheSdk) {
+  std::atomic<int> destroyed{0};
+  auto probe = sl::sdk::MakeRef<Probe>(module_->Atom("Probe"), &destroyed);
+  SLFileSystem* fs = probe->table();
+  const auto readThroughStream = [&] {
+    auto in = streams_.OpenRead(sl::sdk::FileSystem(Ref<SLFileSystem>::Share(fs)), "/x");
+    std::string bytes(10, '\0');
+    in.read(bytes.data(), 10);
+    return bytes.substr(0, static_cast<size_t>(in.gcount()));
+  };
+  // Arguments are checked before the implementation runs; its failures are recorded for the
+  // calling thread only; its exceptions become codes.
+  SLFileHandle file = nullptr;
+  uint64_t done = 7;
+  char buffer[4];
+  EXPECT_EQ(SL_INVALID_ARGUMENT, fs->OpenFile(fs, nullptr, SL_OPEN_READ, &file));
+  EXPECT_EQ(SL_INVALID_ARGUMENT, fs->OpenFile(fs, u"/a", 8, &file)) << "no mode bit";
+  EXPECT_EQ(SL_INVALID_ARGUMENT, fs->ReadFile(fs, probe.get(), buffer, 0, &done));
+  EXPECT_EQ(SL_INVALID_ARGUMENT, fs->ReadFile(fs, nullptr, buffer, 4, &done));
+  EXPECT_EQ(7u, done);
+  EXPECT_EQ(SL_NOT_DONE, fs->MakeDIPathFromPath(fs, nullptr, nullptr, 0));
+  EXPECT_EQ(SL_INVALID_ARGUMENT, sltest::RecordOf(fs).code) << "1 is not recorded";
+  EXPECT_EQ(SL_NOT_FOUND, fs->OpenFile(fs, u"/missing", SL_OPEN_READ, &file));
+  const SLErrorInfo info = sltest::RecordOf(fs);
+  EXPECT_EQ("Probe::OpenFile() failed, code: 0x0000000b: no such file",
+            sl::sdk::ToUtf8(info.message));
+  EXPECT_STREQ("sl::sdk::FileSystemBase::OpenFile", info.functionName);
+  EXPECT_STREQ("slservices/sdk/file_system.hpp", info.sourceFile);
+  SLResult elsewhere = SL_OK;
+  std::thread([&] { sltest::RecordOf(fs, &elsewhere); }).join();
+  EXPECT_EQ(SL_NOT_FOUND, elsewhere);
+  probe->throwKind = 1;
+  EXPECT_EQ(SL_OS_FAILURE, fs->OpenFile(fs, u"/x", SL_OPEN_READ, &file));
+  EXPECT_EQ("Probe::OpenFile() failed, code: 0x00000007: boom",
+            sl::sdk::ToUtf8(sltest::RecordOf(fs).message));
+  probe->throwKind = 2;
+  EXPECT_EQ(SL_ACCESS_DENIED, fs->OpenFile(fs, u"/x", SL_OPEN_READ, &file));
+  EXPECT_EQ("Probe::OpenFile() failed, code: 0x0000000f: locked by policy",
+            sl::sdk::ToUtf8(sltest::RecordOf(fs).message));
+  EXPECT_EQ(SL_ACCESS_DENIED, fs->RemoveFile(fs, u"/x")) << "what it does not override";
+  EXPECT_EQ(SL_INVALID_ARGUMENT, fs->Search(fs, u"/*", nullptr));
+  // Through the module's streams: a failing read with a record ends the stream, no exception.
+  probe->throwKind = 0;
+  EXPECT_EQ("pppppppppp", readThroughStream());
+  probe->readResult = SL_ACCESS_DENIED;
+  EXPECT_EQ("", readThroughStream());
+  // Registered, it lives until the service lets go; its weak references die with it.
+  files_.Register(fs);
+  sl::sdk::WeakRef<SLFileSystem> weak = sl::sdk::MakeWeak(Ref<SLFileSystem>::Share(fs));
+  EXPECT_EQ(fs, weak.Lock().get());
+  probe.reset();
+  EXPECT_EQ(0, destroyed.load()) << "the registry keeps it";
+  files_ = sl::sdk::FileSystemService(module_->Create<SLFileSystemService>("FileSystemService"));
+  EXPECT_EQ(1, destroyed.load());
+  EXPECT_FALSE(weak.Lock());
+}
+
+TEST_F(Sdk, TheInMemoryFileSystemServesStreamsThroughTheRegistry) {
+  auto memory = sl::sdk::MakeRef<sl::sdk::MemoryFileSystem>(module_->Atom("Memory"));
+  files_.Register(memory->table());
+  EXPECT_EQ(2u, memory.RefCount()) << "the registry holds its own reference";
+  sl::sdk::FileSystem found = files_.Find(module_->Atom("Memory"));
+  found.CreateAllFolders("/notes/2026");
+  { streams_.OpenWrite(found, "/notes/2026/today.txt") << "written through a stream\n"; }
+  EXPECT_EQ(std::string("written through a stream\n"),
+            memory->FileContents("/notes/2026/today.txt"));
+  memory->SetFile("notes/preset.txt", "set by the host");
+  std::string text;
+  std::getline(streams_.OpenRead(found, "/notes/preset.txt"), text);
+  EXPECT_EQ("set by the host", text);
+  EXPECT_EQ(0u, memory->OpenFileCount()) << "closing a stream closes its file";
+  EXPECT_EQ(SL_ALREADY_EXISTS, Try([&] { files_.Register(memory->table()); }).code);
+  files_.Unregister(memory->table());
+  EXPECT_EQ(SL_NOT_FOUND, Try([&] { files_.Find(module_->Atom("Memory")); }).code);
+}
+
+}  // namespace
