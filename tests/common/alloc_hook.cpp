@@ -32,13 +32,25 @@ void Free(void* block) noexcept {
 
 }  // namespace
 
-// The nothrow forms of the C++ library call these; over-aligned ones go to the library's own.
+// Every form but the over-aligned ones, which stay the library's (allocation and release alike).
 void* operator new(std::size_t size) { return Allocate(size); }
 void* operator new[](std::size_t size) { return Allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return Allocate(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
 void operator delete(void* block) noexcept { Free(block); }
 void operator delete[](void* block) noexcept { Free(block); }
 void operator delete(void* block, std::size_t) noexcept { Free(block); }
 void operator delete[](void* block, std::size_t) noexcept { Free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { Free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { Free(block); }
 
 namespace sltest {
 

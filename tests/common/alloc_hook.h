@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 
 namespace sltest {
 
@@ -23,5 +24,23 @@ class FailAllocation {
 
   bool reached() const;  // whether that allocation came (and was refused)
 };
+
+// Runs `call` with the calling thread's n-th allocation failing.
+struct Refusal {
+  bool reached = false;  // the n-th allocation came
+  bool threw = false;    // std::bad_alloc left the call
+};
+template <class Call>
+Refusal RunFailing(uint64_t n, Call&& call) {
+  Refusal refusal;
+  FailAllocation fail(n);
+  try {
+    call();
+  } catch (const std::bad_alloc&) {
+    refusal.threw = true;
+  }
+  refusal.reached = fail.reached();
+  return refusal;
+}
 
 }  // namespace sltest

@@ -33,7 +33,14 @@ FaultFileSystem::FaultFileSystem(SLFileSystem* inner, uint32_t nameAtom)
   };
   recordOf_ = header.GetErrorInfo;
   header.GetErrorInfo = [](ServiceObject* self, SLErrorInfo* info, uint64_t reserved) {
-    if (!Of(self).silent_ || info == nullptr) return Of(self).recordOf_(self, info, reserved);
+    // The record of an injected failure that is to leave none is hidden; any later failure's is
+    // not (a failure refused by the base's own checks included).
+    const SLResult code = Of(self).recordOf_(self, info, reserved);
+    const std::u16string_view message = code == SL_OK ? info->message : u"";
+    if (!Of(self).silent_ || message.size() < 10 ||
+        message.substr(message.size() - 10) != u": injected") {
+      return code;
+    }
     std::memset(info, 0, sizeof(*info));
     return SL_NOT_FOUND;
   };
@@ -90,11 +97,11 @@ bool FaultFileSystem::Injects(Entry entry) {
 
 SLResult FaultFileSystem::Finish(Entry entry, uint64_t size, SLResult code, bool injected,
                                  uint64_t moved) {
+  const bool failed = SL_FAILED(code);
   if (entry >= kAddRef) ++calls[entry];
-  if (logging) log.push_back({entry, size, moved, code, injected});
-  if (!SL_FAILED(code)) return code;
-  silent_ = injected && !faults[entry].record;
-  if (!injected) return code;
+  if (failed) silent_ = injected && !faults[entry].record;
+  if (logging) log.push_back({entry, size, moved, code, failed && !silent_});
+  if (!failed || !injected) return code;
   ++failures;
   return Fail(code, "injected");
 }

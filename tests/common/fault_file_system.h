@@ -71,7 +71,7 @@ struct Call {
   uint64_t size;   // asked for or offered (ReadFile, WriteFile), the position (SetFilePos)
   uint64_t moved;  // what a ReadFile or WriteFile moved
   SLResult code;
-  bool injected;
+  bool recorded;  // a failure that left a record (the module raises it)
 };
 
 class FaultFileSystem : public sl::sdk::FileSystemBase {

@@ -44,95 +44,44 @@ struct Program {
 };
 
 void None(F&) {}
+// clang-format off
 const Program kPrograms[] = {
-    // Reads: one device read of 4096 per refill, none while the buffer holds the request; an
-    // end is for good.
-    {"refills", kBoth, kIn, 10000, "r1=1 r4000=4000 r95=95 r1=1 r6000=5903 r1=0 r1=0",
-     "Read(4096) Read(4096) Read(4096) Read(4096)", None},
-    {"short reads continue", kBoth, kIn, 300, "r250=250", "Read(4096) Read(4096) Read(4096)",
-     [](F& f) {
-       f.faults[kReadFile].caps = {100, 100, 100};
-     }},
-    {"the end after some bytes", kBoth, kIn, 6, "r10=6 r10=0 r1=0 c",
-     "Read(4096) Read(4096) Flush Flush Close Release", None},
-    {"a read returning 1 delivers", kBoth, kIn, 100, "r200=100", "Read(4096) Read(4096)",
-     [](F& f) {
-       f.faults[kReadFile] = {1, false, true, SL_NOT_DONE, 4096};
-     }},
-    {"a raised read failure counts 0", kFile, kIn, 10000, "r5000=0 r10=0 c",
-     "Read(4096) Read(4096)! Flush Flush Close Release", [](F& f) { f.faults[kReadFile] = {2}; }},
-    {"a bare read failure's bytes count", kFile, kIn, 50, "r100=50",
-     "Read(4096)! Read(4096) Read(4096)",
-     [](F& f) {
-       f.faults[kReadFile] = {1, false, false, SL_OS_FAILURE, 30};
-     }},
-    {"a failing callback read ends", kCallbacks, kIn, 10000, "r5000=4096 r10=0 c",
-     "Read(4096) Read(4096)! Flush Flush Close", [](F& f) { f.faults[kReadFile] = {2}; }},
-    // Close of a read stream: two flushes and the close, whatever the state; failures absorbed.
-    {"close unread", kBoth, kIn, 4, "f c", "Flush! Flush! Close Release",
-     [](F& f) {
-       f.faults[kFlushFile] = {1, true};
-     }},
-    {"close mid-buffer", kBoth, kIn, 4, "r2=2 f c", "Read(4096) Flush Flush Close! Release",
-     [](F& f) { f.faults[kCloseFile] = {1}; }},
-    {"memory", kMemory, kIn, 10, "r4=4 r0=0 r4=4 r4=2 r4=0 r4=0 c", "", None},
-    {"empty memory", kMemory, kIn, 0, "r1=0 r1=0 c", "", None},
-    // Writes: whole buffers; FlushStream hands over, then flushes; the close synchronises three
-    // times, then closes.
-    {"buffered until flushed", kBoth, kOut, 15, "w10 f f w5 c",
-     "Write(10) Flush Flush Write(5) Flush Flush Flush Close Release", None},
-    {"whole buffers", kBoth, kOut, 15000, "w10*1000 w5000 f",
-     "Write(4096) Write(4096) Write(4096) Write(2712) Flush", None},
-    {"close of an empty stream", kBoth, kOut, 0, "c", "Flush! Flush! Flush! Close Release",
-     [](F& f) {
-       f.faults[kFlushFile] = {1, true, false};
-     }},
-    // A partial write leaves the rest buffered from the first byte not taken: each byte once.
-    {"partial writes", kBoth, kOut, 10, "w10 f f f c",
-     "Write(10) Flush Write(6) Flush Write(4) Flush Flush Flush Flush Close Release",
-     [](F& f) {
-       f.faults[kWriteFile].caps = {4, 2};
-     }},
-    {"partial then more", kBoth, kOut, 12, "w10 f w2 f", "Write(10) Flush Write(8) Flush",
-     [](F& f) { f.faults[kWriteFile].caps = {4}; }},
-    {"partial then full", kBoth, kOut, 4096, "w10 f w5000 c",
-     "Write(10) Flush Write(4092) Write(4090) Flush Flush Flush Close Release",
-     [](F& f) {
-       f.faults[kWriteFile].caps = {4, 2};
-     }},
-    // A full buffer not taken whole makes the stream bad: it passes nothing on until the close.
-    {"full buffer partly taken", kBoth, kOut, 4096, "w5000 w4 f c",
-     "Write(4096) Write(3996) Flush Write(2996) Flush Write(2496) Flush Close Release",
-     [](F& f) {
-       f.faults[kWriteFile].caps = {100, 1000, 500};
-     }},
-    {"full buffer refused", kBoth, kOut, 0, "w5000 w5000 w1 f c",
-     "Write(4096) Write(4096) Flush Write(4096) Flush Write(4096) Flush Close Release",
-     [](F& f) {
-       f.faults[kWriteFile].caps = {0, 0, 0, 0};
-     }},
-    // Raised failures make a file write stream bad; the close still synchronises.
-    {"raised write failure", kFile, kOut, 3, "w3 f w3 f c",
-     "Write(3)! Write(3) Flush Flush Flush Close Release",
-     [](F& f) { f.faults[kWriteFile] = {1}; }},
-    {"raised flush failure", kFile, kOut, 3, "w3 f w3 f c",
-     "Write(3) Flush! Flush Flush Flush Close Release", [](F& f) { f.faults[kFlushFile] = {1}; }},
-    {"failing close", kBoth, kOut, 3, "w3 c", "Write(3) Flush Flush Flush Close! Release",
-     [](F& f) {
-       f.faults[kCloseFile] = {1, false, false};
-     }},
-    // The calling rules: entries beyond the table's size or empty are not called.
-    {"table of 56: no ReadFile", kFile, kIn, 10, "r10=0 r10=0 c", "Close Release",
-     [](F& f) { f.table()->header.tableSize = 56; }},
-    {"table of 40: no CloseFile", kFile, kIn, 10, "c", "Release",
-     [](F& f) { f.table()->header.tableSize = 40; }},
-    {"table of 40, writing", kFile, kOut, 0, "w4097 c", "Release",
-     [](F& f) { f.table()->header.tableSize = 40; }},
-    {"empty entries", kFile, kOut, 0, "w3 f c", "Close Release",
-     [](F& f) { f.table()->FlushFile = nullptr, f.table()->WriteFile = nullptr; }},
-    {"no AddRef and Release", kFile, kIn, 3, "r3=3 c", "Read(4096) Flush Flush Close",
-     [](F& f) { f.table()->header.AddRef = nullptr, f.table()->header.Release = nullptr; }},
+  // Reads: one device read of 4096 per refill, none while the buffer holds the request; an end is for good.
+  {"refills", kBoth, kIn, 10000, "r1=1 r4000=4000 r95=95 r1=1 r6000=5903 r1=0 r1=0", "Read(4096) Read(4096) Read(4096) Read(4096)", None},
+  {"short reads continue", kBoth, kIn, 300, "r250=250", "Read(4096) Read(4096) Read(4096)", [](F& f) { f.faults[kReadFile].caps = {100, 100, 100}; }},
+  {"the end after some bytes", kBoth, kIn, 6, "r10=6 r10=0 r1=0 c", "Read(4096) Read(4096) Flush Flush Close Release", None},
+  {"a read returning 1 delivers", kBoth, kIn, 100, "r200=100", "Read(4096) Read(4096)", [](F& f) { f.faults[kReadFile] = {1, false, true, SL_NOT_DONE, 4096}; }},
+  {"a raised read failure counts 0", kFile, kIn, 10000, "r5000=0 r10=0 c", "Read(4096) Read(4096)! Flush Flush Close Release", [](F& f) { f.faults[kReadFile] = {2}; }},
+  {"a bare read failure's bytes count", kFile, kIn, 50, "r100=50", "Read(4096)! Read(4096) Read(4096)", [](F& f) { f.faults[kReadFile] = {1, false, false, SL_OS_FAILURE, 30}; }},
+  {"a failing callback read ends", kCallbacks, kIn, 10000, "r5000=4096 r10=0 c", "Read(4096) Read(4096)! Flush Flush Close", [](F& f) { f.faults[kReadFile] = {2}; }},
+  // Close of a read stream: two flushes and the close, whatever the state; failures absorbed.
+  {"close unread", kBoth, kIn, 4, "f c", "Flush! Flush! Close Release", [](F& f) { f.faults[kFlushFile] = {1, true}; }},
+  {"close mid-buffer", kBoth, kIn, 4, "r2=2 f c", "Read(4096) Flush Flush Close! Release", [](F& f) { f.faults[kCloseFile] = {1}; }},
+  {"memory", kMemory, kIn, 10, "r4=4 r0=0 r4=4 r4=2 r4=0 r4=0 c", "", None},
+  {"empty memory", kMemory, kIn, 0, "r1=0 r1=0 c", "", None},
+  // Writes: whole buffers; FlushStream hands over, then flushes; the close synchronises three times, then closes.
+  {"buffered until flushed", kBoth, kOut, 15, "w10 f f w5 c", "Write(10) Flush Flush Write(5) Flush Flush Flush Close Release", None},
+  {"whole buffers", kBoth, kOut, 15000, "w10*1000 w5000 f", "Write(4096) Write(4096) Write(4096) Write(2712) Flush", None},
+  {"close of an empty stream", kBoth, kOut, 0, "c", "Flush! Flush! Flush! Close Release", [](F& f) { f.faults[kFlushFile] = {1, true, false}; }},
+  // A partial write leaves the rest buffered from the first byte not taken: each byte once, in order.
+  {"partial writes", kBoth, kOut, 10, "w10 f f f c", "Write(10) Flush Write(6) Flush Write(4) Flush Flush Flush Flush Close Release", [](F& f) { f.faults[kWriteFile].caps = {4, 2}; }},
+  {"partial then more", kBoth, kOut, 12, "w10 f w2 f", "Write(10) Flush Write(8) Flush", [](F& f) { f.faults[kWriteFile].caps = {4}; }},
+  {"partial then full", kBoth, kOut, 4096, "w10 f w5000 c", "Write(10) Flush Write(4092) Write(4090) Flush Flush Flush Close Release", [](F& f) { f.faults[kWriteFile].caps = {4, 2}; }},
+  // A full buffer not taken whole makes the stream bad: it passes nothing on until the close.
+  {"full buffer partly taken", kBoth, kOut, 4096, "w5000 w4 f c", "Write(4096) Write(3996) Flush Write(2996) Flush Write(2496) Flush Close Release", [](F& f) { f.faults[kWriteFile].caps = {100, 1000, 500}; }},
+  {"full buffer refused", kBoth, kOut, 0, "w5000 w5000 w1 f c", "Write(4096) Write(4096) Flush Write(4096) Flush Write(4096) Flush Close Release", [](F& f) { f.faults[kWriteFile].caps = {0, 0, 0, 0}; }},
+  // Raised failures make a file write stream bad; the close still synchronises.
+  {"raised write failure", kFile, kOut, 3, "w3 f w3 f c", "Write(3)! Write(3) Flush Flush Flush Close Release", [](F& f) { f.faults[kWriteFile] = {1}; }},
+  {"raised flush failure", kFile, kOut, 3, "w3 f w3 f c", "Write(3) Flush! Flush Flush Flush Close Release", [](F& f) { f.faults[kFlushFile] = {1}; }},
+  {"failing close", kBoth, kOut, 3, "w3 c", "Write(3) Flush Flush Flush Close! Release", [](F& f) { f.faults[kCloseFile] = {1, false, false}; }},
+  // The calling rules: entries beyond the table's size or empty are not called.
+  {"table of 56: no ReadFile", kFile, kIn, 10, "r10=0 r10=0 c", "Close Release", [](F& f) { f.table()->header.tableSize = 56; }},
+  {"table of 40: no CloseFile", kFile, kIn, 10, "c", "Release", [](F& f) { f.table()->header.tableSize = 40; }},
+  {"table of 40, writing", kFile, kOut, 0, "w4097 c", "Release", [](F& f) { f.table()->header.tableSize = 40; }},
+  {"empty entries", kFile, kOut, 0, "w3 f c", "Close Release", [](F& f) { f.table()->FlushFile = nullptr, f.table()->WriteFile = nullptr; }},
+  {"no AddRef and Release", kFile, kIn, 3, "r3=3 c", "Read(4096) Flush Flush Close", [](F& f) { f.table()->header.AddRef = f.table()->header.Release = nullptr; }},
 };
+// clang-format on
 
 class StreamDevices : public ::testing::TestWithParam<Program> {};
 
