@@ -150,22 +150,23 @@ SLResult FaultFileSystem::WriteFile(SLFileHandle file, const void* buffer, uint6
   });
 }
 
-SLResult FaultFileSystem::FlushFile(SLFileHandle file) {
-  return Pass(kFlushFile, [&] { return below_->FlushFile(below_, file); });
-}
-
-SLResult FaultFileSystem::GetFilePos(SLFileHandle file, uint64_t* position) {
-  return Pass(kGetFilePos, [&] { return below_->GetFilePos(below_, file, position); });
-}
+// The entries passed on as they come, unless their fault record fails them.
+// clang-format off
+#define SL_PASS(Name, Params, ...) \
+  SLResult FaultFileSystem::Name Params { return Pass(k##Name, [&] { return below_->Name(below_, __VA_ARGS__); }); }
+SL_PASS(FlushFile, (SLFileHandle file), file)
+SL_PASS(GetFilePos, (SLFileHandle file, uint64_t* position), file, position)
+SL_PASS(GetFileSize, (SLFileHandle file, uint64_t* size), file, size)
+SL_PASS(CreateFolder, (std::u16string_view path), path.data())
+SL_PASS(CreateAllFolders, (std::u16string_view path), path.data())
+SL_PASS(RemoveFolder, (std::u16string_view path), path.data())
+SL_PASS(RemoveFile, (std::u16string_view path), path.data())
+#undef SL_PASS
+// clang-format on
 
 SLResult FaultFileSystem::SetFilePos(SLFileHandle file, int64_t position) {
-  return Pass(
-      kSetFilePos, [&] { return below_->SetFilePos(below_, file, position); },
-      static_cast<uint64_t>(position));
-}
-
-SLResult FaultFileSystem::GetFileSize(SLFileHandle file, uint64_t* size) {
-  return Pass(kGetFileSize, [&] { return below_->GetFileSize(below_, file, size); });
+  const auto forward = [&] { return below_->SetFilePos(below_, file, position); };
+  return Pass(kSetFilePos, forward, static_cast<uint64_t>(position));
 }
 
 SLResult FaultFileSystem::IsFileExists(std::u16string_view path, bool* exists) {
@@ -174,22 +175,6 @@ SLResult FaultFileSystem::IsFileExists(std::u16string_view path, bool* exists) {
       Pass(kIsFileExists, [&] { return below_->IsFileExists(below_, path.data(), &found); });
   *exists = found != 0;
   return code;
-}
-
-SLResult FaultFileSystem::CreateFolder(std::u16string_view path) {
-  return Pass(kCreateFolder, [&] { return below_->CreateFolder(below_, path.data()); });
-}
-
-SLResult FaultFileSystem::CreateAllFolders(std::u16string_view path) {
-  return Pass(kCreateAllFolders, [&] { return below_->CreateAllFolders(below_, path.data()); });
-}
-
-SLResult FaultFileSystem::RemoveFolder(std::u16string_view path) {
-  return Pass(kRemoveFolder, [&] { return below_->RemoveFolder(below_, path.data()); });
-}
-
-SLResult FaultFileSystem::RemoveFile(std::u16string_view path) {
-  return Pass(kRemoveFile, [&] { return below_->RemoveFile(below_, path.data()); });
 }
 
 namespace {

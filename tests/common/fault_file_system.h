@@ -33,25 +33,13 @@
 namespace sltest {
 
 // The SLFileSystem entries in table order, then the two counted base entries.
+// clang-format off
 enum Entry : int {
-  kGetFileSystemName,
-  kCreateFolder,
-  kCreateAllFolders,
-  kRemoveFolder,
-  kOpenFile,
-  kCloseFile,
-  kIsFileExists,
-  kReadFile,
-  kWriteFile,
-  kFlushFile,
-  kGetFilePos,
-  kSetFilePos,
-  kGetFileSize,
-  kRemoveFile,
-  kAddRef,
-  kRelease,
-  kEntries
+  kGetFileSystemName, kCreateFolder, kCreateAllFolders, kRemoveFolder, kOpenFile, kCloseFile,
+  kIsFileExists, kReadFile, kWriteFile, kFlushFile, kGetFilePos, kSetFilePos, kGetFileSize,
+  kRemoveFile, kAddRef, kRelease, kEntries
 };
+// clang-format on
 
 struct Fault {
   Fault(uint64_t call = 0, bool always = false, bool recorded = true,

@@ -170,18 +170,14 @@ struct Bent {
   bool resolved;  // found under its name (else under the unresolved atom)
   bool counted;
 };
+// clang-format off
 const Bent kBent[] = {
-    {"named", [](FaultFileSystem&) {}, true, true},
-    {"name fails without a record",
-     [](FaultFileSystem& f) {
-       f.faults[sltest::kGetFileSystemName] = {1, true, false};
-     },
-     false, true},
-    {"table of size 0", [](FaultFileSystem& f) { f.table()->header.tableSize = 0; }, false, true},
-    {"no AddRef or Release",
-     [](FaultFileSystem& f) { f.table()->header.AddRef = f.table()->header.Release = nullptr; },
-     true, false},
+  {"named", [](FaultFileSystem&) {}, true, true},
+  {"name fails without a record", [](FaultFileSystem& f) { f.faults[sltest::kGetFileSystemName] = {1, true, false}; }, false, true},
+  {"table of size 0", [](FaultFileSystem& f) { f.table()->header.tableSize = 0; }, false, true},
+  {"no AddRef or Release", [](FaultFileSystem& f) { f.table()->header.AddRef = f.table()->header.Release = nullptr; }, true, false},
 };
+// clang-format on
 
 TEST_F(ModuleHost, HostFileSystemsAreCalledByTheRulesAndCountedExactly) {
   SLFileSystemService* service = files_.get();
