@@ -158,6 +158,12 @@ TEST_F(AllocationSweep, EveryOperationThatAllocates) {
         return fs_->Search(fs_, pattern_.c_str(), As<SLFileSystemSearchResult*>(out));
       },
       Release, false);
+  SLFileSystemSearchResult* found = nullptr;  // when memory lasts, every name
+  uint64_t names = 0;
+  ASSERT_EQ(SL_OK, fs_->Search(fs_, pattern_.c_str(), &found));
+  EXPECT_EQ(SL_OK, found->GetCount(found, &names));
+  EXPECT_EQ(5u, names) << ". .. a and the two long names";
+  Release(found);
   Sweep(
       "RegisterFileSystem", 1,
       [&](void**) { return fss()->RegisterFileSystem(fss(), fault_.table()); },

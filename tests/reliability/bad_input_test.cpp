@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "common/fault_file_system.h"
-#include "slservices/sdk/module.hpp"
+#include "slservices/sdk/sdk.hpp"
 
 namespace {
 
@@ -24,20 +24,10 @@ enum Recorded { kNo, kYes };
 constexpr SLResult kChanged = 0xBAD0BAD0u;  // a case's result when it changed what it must keep
 void* const kSentinel = reinterpret_cast<void*>(uintptr_t{0x5E27});
 
-sl::sdk::Module& TheModule() {
-  static const std::unique_ptr<sl::sdk::Module> module = [] {
-    std::string error;
-    auto loaded =
-        sl::sdk::Module::Load(std::string("./") + sl::sdk::Module::DefaultFileName(), &error);
-    if (!loaded) throw std::runtime_error(error);
-    return loaded;
-  }();
+sl::sdk::Module& TheModule() {  // loaded once as a host loads it, unloaded at exit
+  static const std::unique_ptr<sl::sdk::Module> module =
+      sl::sdk::Module::Open(std::string("./") + sl::sdk::Module::DefaultFileName());
   return *module;
-}
-
-uint32_t RefCount(const void* object) {
-  auto* o = static_cast<ServiceObject*>(const_cast<void*>(object));
-  return o->header.GetRefCount(o);
 }
 
 // Fresh objects for one case: both services made through the exports, the default file system,
@@ -45,14 +35,10 @@ uint32_t RefCount(const void* object) {
 // read-only file and a folder with a file in it; and the out arguments a case must leave alone.
 struct Context {
   Context() {
-    module.create(module.Atom(SL_CLASS_FILE_SYSTEM_SERVICE),
-                  reinterpret_cast<ServiceObject**>(&fss));
-    module.create(module.Atom(SL_CLASS_STREAM_SERVICE), reinterpret_cast<ServiceObject**>(&ss));
-    fss->GetDefaultFileSystem(fss, &fs);
     stdfs::create_directories(dir / "full");
     for (const char* name : {"file", "read-only", "full/inside"}) std::ofstream(dir / name) << "x";
     stdfs::permissions(dir / "read-only", stdfs::perms::owner_read | stdfs::perms::group_read);
-    fs->Search(fs, Path("*").c_str(), &search);
+    fs->Search(fs, Path("*").c_str(), search.put());
     fs->OpenFile(fs, Path("file").c_str(), SL_OPEN_READ, &readHandle);
     ss->OpenMemReadStream(ss, "bytes", 5, &readStream);
     static const SLWriteHandler kSink = {[](void*, const void*, uint64_t size) { return size; },
@@ -63,17 +49,13 @@ struct Context {
     ss->CloseStream(ss, readStream);
     ss->CloseStream(ss, writeStream);
     fs->CloseFile(fs, readHandle);
-    for (void* object : {static_cast<void*>(search), static_cast<void*>(fs), static_cast<void*>(ss),
-                         static_cast<void*>(fss)}) {
-      static_cast<ServiceObject*>(object)->header.Release(static_cast<ServiceObject*>(object));
-    }
     stdfs::permissions(dir / "read-only", stdfs::perms::owner_all);
     stdfs::remove_all(dir);
   }
   std::u16string Path(const char* name) const { return (dir / name).u16string(); }
   ServiceObject* Object(Target target) const {
-    void* objects[] = {nullptr, fss, fss, fs, search, ss};
-    return static_cast<ServiceObject*>(objects[target]);
+    const void* objects[] = {nullptr, fss, fss, fs, search.get(), ss};
+    return static_cast<ServiceObject*>(const_cast<void*>(objects[target]));
   }
   template <class T>
   T* out() {
@@ -84,10 +66,13 @@ struct Context {
   sl::sdk::Module& module = TheModule();
   stdfs::path dir =
       stdfs::temp_directory_path() / ("sl-bad-input-" + std::to_string(uintptr_t(this)));
-  SLFileSystemService* fss = nullptr;
-  SLStreamService* ss = nullptr;
-  SLFileSystem* fs = nullptr;
-  SLFileSystemSearchResult* search = nullptr;
+  sl::sdk::FileSystemService files{module};
+  sl::sdk::StreamService streams{module};
+  sl::sdk::FileSystem defaultFs = files.Default();
+  SLFileSystemService* fss = files.get();
+  SLStreamService* ss = streams.get();
+  SLFileSystem* fs = defaultFs.get();
+  sl::sdk::Ref<SLFileSystemSearchResult> search;
   SLFileHandle readHandle = nullptr;
   SLStreamHandle readStream = nullptr, writeStream = nullptr;
   void* ptr = kSentinel;  // out pointers of every type
@@ -105,6 +90,13 @@ SLResult OnEveryObject(Context& c, Call call) {
   }
   return first;
 }
+
+const char* const kInterfaces[] = {"",
+                                   "",
+                                   "SLFileSystemService::",
+                                   "SLFileSystem::",
+                                   "SLFileSystemSearchResult::",
+                                   "SLStreamService::"};
 
 struct Case {
   Target target;
@@ -204,12 +196,12 @@ const Case kCases[] = {
   CASE(kFs, "Search", "folder missing", 3, kYes, c.fs->Search(c.fs, c.Path("missing/*").c_str(), c.out<SLFileSystemSearchResult*>())),
   CASE(kFs, "Search", "empty pattern", 3, kYes, c.fs->Search(c.fs, u"", c.out<SLFileSystemSearchResult*>())),
   CASE(kFs, "Search", "pattern ending in a separator", 3, kYes, c.fs->Search(c.fs, (c.Path("full") + u"\\").c_str(), c.out<SLFileSystemSearchResult*>())),
-  CASE(kSearch, "GetCount", "null out pointer", 3, kYes, c.search->GetCount(c.search, nullptr)),
-  CASE(kSearch, "GetFileInfo", "null out pointer", 3, kYes, c.search->GetFileInfo(c.search, 0, nullptr)),
+  CASE(kSearch, "GetCount", "null out pointer", 3, kYes, c.search->GetCount(c.search.get(), nullptr)),
+  CASE(kSearch, "GetFileInfo", "null out pointer", 3, kYes, c.search->GetFileInfo(c.search.get(), 0, nullptr)),
   CASE(kSearch, "GetFileInfo", "index equal to the count", 3, kYes, [&] {
     uint64_t count = 0;
-    c.search->GetCount(c.search, &count);
-    return c.search->GetFileInfo(c.search, static_cast<uint32_t>(count), c.out<const SLChar16*>()); }()),
+    c.search->GetCount(c.search.get(), &count);
+    return c.search->GetFileInfo(c.search.get(), static_cast<uint32_t>(count), c.out<const SLChar16*>()); }()),
   CASE(kSs, "OpenMemReadStream", "null data (size 0)", 3, kYes, c.ss->OpenMemReadStream(c.ss, nullptr, 0, c.out<SLStreamHandle>())),
   CASE(kSs, "OpenMemReadStream", "null out handle", 3, kYes, c.ss->OpenMemReadStream(c.ss, "x", 1, nullptr)),
   CASE(kSs, "OpenFileReadStream", "null file system", 3, kYes, c.ss->OpenFileReadStream(c.ss, nullptr, c.readHandle, c.out<SLStreamHandle>())),
@@ -240,16 +232,21 @@ TEST(BadInput, EveryCaseGivesItsDocumentedResult) {
   for (const Case& bad : kCases) {
     SCOPED_TRACE(std::string(bad.entry) + ": " + bad.condition);
     Context c;
-    const uint32_t refs = RefCount(c.fs);
+    const uint32_t refs = c.defaultFs.ref().RefCount();
     EXPECT_EQ(bad.expected, bad.run(c));
     EXPECT_TRUE(c.Kept()) << "an out argument was written";
-    EXPECT_EQ(refs, RefCount(c.fs)) << "a reference was taken or dropped";
+    EXPECT_EQ(refs, c.defaultFs.ref().RefCount()) << "a reference was taken or dropped";
     if (bad.target == kExport) continue;
     SLErrorInfo info{};
     ServiceObject* object = c.Object(bad.target);
     EXPECT_EQ(bad.recorded == kYes ? SL_OK : SL_NOT_FOUND,
               object->header.GetErrorInfo(object, &info, 0));
     EXPECT_EQ(bad.recorded == kYes ? bad.expected : 0u, info.code);
+    if (bad.recorded == kYes) {
+      EXPECT_EQ(kInterfaces[bad.target] + std::string(bad.entry) +
+                    "() failed, code: " + sl::sdk::HexCode(bad.expected),
+                sl::sdk::ToUtf8(info.message));
+    }
   }
 }
 
@@ -257,12 +254,6 @@ TEST(BadInput, TheDocumentedTableIsTheTableOfTheseCases) {
 #ifndef SL_RELIABILITY_DOC
   GTEST_SKIP() << "the document is compared in native builds";
 #else
-  static const char* const kInterfaces[] = {"",
-                                            "",
-                                            "SLFileSystemService::",
-                                            "SLFileSystem::",
-                                            "SLFileSystemSearchResult::",
-                                            "SLStreamService::"};
   std::string table =
       "| Entry | Invalid argument | Result | Recorded for the calling thread "
       "|\n|---|---|---|---|\n";

@@ -74,6 +74,7 @@ const Program kPrograms[] = {
   {"raised write failure", kFile, kOut, 3, "w3 f w3 f c", "Write(3)! Write(3) Flush Flush Flush Close Release", [](F& f) { f.faults[kWriteFile] = {1}; }},
   {"raised flush failure", kFile, kOut, 3, "w3 f w3 f c", "Write(3) Flush! Flush Flush Flush Close Release", [](F& f) { f.faults[kFlushFile] = {1}; }},
   {"failing close", kBoth, kOut, 3, "w3 c", "Write(3) Flush Flush Flush Close! Release", [](F& f) { f.faults[kCloseFile] = {1, false, false}; }},
+  {"raised close failure", kFile, kOut, 3, "w3 c", "Write(3) Flush Flush Flush Close! Release", [](F& f) { f.faults[kCloseFile] = {1}; }},
   // The calling rules: entries beyond the table's size or empty are not called.
   {"table of 56: no ReadFile", kFile, kIn, 10, "r10=0 r10=0 c", "Close Release", [](F& f) { f.table()->header.tableSize = 56; }},
   {"table of 40: no CloseFile", kFile, kIn, 10, "c", "Release", [](F& f) { f.table()->header.tableSize = 40; }},
