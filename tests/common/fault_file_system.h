@@ -32,6 +32,29 @@
 
 namespace sltest {
 
+// Objects as the module sees them, through their tables.
+inline ServiceObject* AsObject(const void* object) {
+  return static_cast<ServiceObject*>(const_cast<void*>(object));
+}
+inline uint32_t Release(const void* object) {
+  return AsObject(object)->header.Release(AsObject(object));
+}
+// The calling thread's failure record on an object, and what GetErrorInfo answered.
+struct Record {
+  SLResult read;
+  SLErrorInfo info;
+};
+inline Record RecordOf(const void* object) {
+  Record record{SL_OK, {}};
+  record.read = AsObject(object)->header.GetErrorInfo(AsObject(object), &record.info, 0);
+  return record;
+}
+inline uint32_t AtomOf(const char* name) {  // from the atom library the executable links
+  uint32_t atom = SL_UNRESOLVED_ATOM;
+  SLGetAtomFromString(name, &atom);
+  return atom;
+}
+
 // The SLFileSystem entries in table order, then the two counted base entries.
 // clang-format off
 enum Entry : int {

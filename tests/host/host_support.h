@@ -10,21 +10,13 @@
 #include <memory>
 #include <string>
 
+#include "common/fault_file_system.h"
 #include "slservices/sdk/sdk.hpp"
 
 namespace sltest {
 
 inline std::unique_ptr<sl::sdk::Module> LoadModule() {
   return sl::sdk::Module::Open(sl::sdk::Module::BesideExecutable());
-}
-
-// The calling thread's record on an object, or the code GetErrorInfo gave instead.
-inline SLErrorInfo RecordOf(const void* object, SLResult* result = nullptr) {
-  auto* o = static_cast<ServiceObject*>(const_cast<void*>(object));
-  SLErrorInfo info{};
-  const SLResult code = o->header.GetErrorInfo(o, &info, 0);
-  if (result != nullptr) *result = code;
-  return info;
 }
 
 class HostTest : public ::testing::Test {

@@ -195,9 +195,8 @@ TEST_F(ModuleHost, HostFileSystemsAreCalledByTheRulesAndCountedExactly) {
                 std::u16string(e.info().message));
       EXPECT_STREQ("sltest::FaultFileSystem::GetFileSystemName", e.info().functionName);
     }
-    SLResult read = SL_OK;
-    sltest::RecordOf(service, &read);
-    EXPECT_EQ(SL_NOT_FOUND, read) << "an entry left by an exception records nothing";
+    EXPECT_EQ(SL_NOT_FOUND, sltest::RecordOf(service).read)
+        << "an entry left by an exception records nothing";
     EXPECT_EQ(add ? 1u : 2u, raising.RefCount());
     raising.faults = {};
     EXPECT_EQ(SL_OK, add ? service->RegisterFileSystem(service, raising.table()) : SL_OK);
@@ -227,7 +226,7 @@ TEST_F(ModuleHost, HostFileSystemsAreCalledByTheRulesAndCountedExactly) {
   // registry holds when it goes.
   FaultFileSystem stranger(nullptr, module_->Atom("Stranger"));
   EXPECT_EQ(SL_NOT_FOUND, service->UnregisterFileSystem(service, stranger.table()));
-  const SLErrorInfo info = sltest::RecordOf(service);
+  const SLErrorInfo info = sltest::RecordOf(service).info;
   EXPECT_EQ(13u, info.line);
   EXPECT_EQ(u"SLFileSystemService::UnregisterFileSystem() failed, code: 0x0000000b",
             std::u16string(info.message));

@@ -216,15 +216,15 @@ TEST_F(Sdk, FileSystemsWrittenOnTheSdk) {
   EXPECT_EQ(SL_INVALID_ARGUMENT, fs->ReadFile(fs, nullptr, buffer, 4, &done));
   EXPECT_EQ(7u, done);
   EXPECT_EQ(SL_NOT_DONE, fs->MakeDIPathFromPath(fs, nullptr, nullptr, 0));
-  EXPECT_EQ(SL_INVALID_ARGUMENT, sltest::RecordOf(fs).code) << "1 is not recorded";
+  EXPECT_EQ(SL_INVALID_ARGUMENT, sltest::RecordOf(fs).info.code) << "1 is not recorded";
   EXPECT_EQ(SL_NOT_FOUND, fs->OpenFile(fs, u"/missing", SL_OPEN_READ, &file));
-  const SLErrorInfo info = sltest::RecordOf(fs);
+  const SLErrorInfo info = sltest::RecordOf(fs).info;
   EXPECT_EQ("Probe::OpenFile() failed, code: 0x0000000b: no such file",
             sl::sdk::ToUtf8(info.message));
   EXPECT_STREQ("sl::sdk::FileSystemBase::OpenFile", info.functionName);
   EXPECT_STREQ("slservices/sdk/file_system.hpp", info.sourceFile);
   SLResult elsewhere = SL_OK;
-  std::thread([&] { sltest::RecordOf(fs, &elsewhere); }).join();
+  std::thread([&] { elsewhere = sltest::RecordOf(fs).read; }).join();
   EXPECT_EQ(SL_NOT_FOUND, elsewhere);
   for (const int kind : {1, 2}) {
     probe->throwKind = kind;
@@ -232,7 +232,7 @@ TEST_F(Sdk, FileSystemsWrittenOnTheSdk) {
               fs->OpenFile(fs, u"/x", SL_OPEN_READ, &file));
     EXPECT_EQ(kind == 1 ? "Probe::OpenFile() failed, code: 0x00000007: boom"
                         : "Probe::OpenFile() failed, code: 0x0000000f: locked by policy",
-              sl::sdk::ToUtf8(sltest::RecordOf(fs).message));
+              sl::sdk::ToUtf8(sltest::RecordOf(fs).info.message));
   }
   EXPECT_EQ(SL_ACCESS_DENIED, fs->RemoveFile(fs, u"/x")) << "what it does not override";
   EXPECT_EQ(SL_INVALID_ARGUMENT, fs->Search(fs, u"/*", nullptr));

@@ -18,19 +18,13 @@
 namespace {
 
 using ObjectPtr = SODetails::BasicServiceObjectPtr<ServiceObject>;
-ServiceObject* AsObject(const void* object) {
-  return static_cast<ServiceObject*>(const_cast<void*>(object));
-}
-void Release(void* object) { AsObject(object)->header.Release(AsObject(object)); }
+using sltest::AsObject;
+using sltest::Release;
 template <class T>
 T* As(void** out) {
   return static_cast<T*>(static_cast<void*>(out));
 }
-uint32_t Atom(const char* name) {
-  uint32_t atom = SL_UNRESOLVED_ATOM;
-  SLGetAtomFromString(name, &atom);
-  return atom;
-}
+const auto Atom = sltest::AtomOf;
 
 class AllocationSweep : public ::testing::Test {
  protected:
@@ -115,21 +109,20 @@ class AllocationSweep : public ::testing::Test {
 };
 
 TEST_F(AllocationSweep, EveryOperationThatAllocates) {
-  for (const char* name : {SL_CLASS_FILE_SYSTEM_SERVICE, SL_CLASS_STREAM_SERVICE}) {
-    const uint32_t atom = Atom(name);
-    Sweep(
-        name, 1,
-        [&](void** out) {
-          return sl::module::CreateFromList(head_, atom, As<ServiceObject*>(out));
-        },
-        Release);
-  }
-  // A refused build of the class list leaves none: a later call builds it whole.
   sl::module::ClassList list(&head_);
   uint32_t count = 0;
-  Sweep(
-      "ReflectServiceObjectInfo", 1,
-      [&](void** out) { return list.Reflect(As<const ServiceObjectInfo*>(out), &count); }, nullptr);
+  const uint32_t fileSystems = Atom(SL_CLASS_FILE_SYSTEM_SERVICE),
+                 streams = Atom(SL_CLASS_STREAM_SERVICE);
+  const auto unregister = [&](void*) {
+    EXPECT_EQ(SL_OK, fss()->UnregisterFileSystem(fss(), fault_.table()));
+  };
+  // clang-format off
+  Sweep("FileSystemService", 1, [&](void** out) { return sl::module::CreateFromList(head_, fileSystems, As<ServiceObject*>(out)); }, Release);
+  Sweep("StreamService", 1, [&](void** out) { return sl::module::CreateFromList(head_, streams, As<ServiceObject*>(out)); }, Release);
+  Sweep("RegisterFileSystem", 1, [&](void**) { return fss()->RegisterFileSystem(fss(), fault_.table()); }, unregister);
+  // A refused build of the class list leaves none: a later call builds it whole.
+  Sweep("ReflectServiceObjectInfo", 1, [&](void** out) { return list.Reflect(As<const ServiceObjectInfo*>(out), &count); }, nullptr);
+  // clang-format on
   const ServiceObjectInfo* info = nullptr;
   ASSERT_EQ(SL_OK, list.Reflect(&info, &count));
   ASSERT_EQ(2u, count);
@@ -138,36 +131,29 @@ TEST_F(AllocationSweep, EveryOperationThatAllocates) {
   // The first GetWeakRef of an object publishes its block once, or not at all.
   for (ServiceObject* object :
        {files_.AsObject(), streams_.AsObject(), AsObject(fs_), AsObject(search_)}) {
-    Sweep(
-        object->header.interfaceName, 1,
-        [&](void** out) {
-          return object->header.GetWeakRef(object, As<ServiceObjectWeakRef*>(out));
-        },
-        [&](void* out) {
-          auto* weak = static_cast<ServiceObjectWeakRef*>(out);
-          EXPECT_EQ(2u, weak->GetRefCount(weak));
-          EXPECT_EQ(object, weak->Lock(weak));
-          Release(object);
-          weak->Release(weak);
-        });
+    const auto weak = [&](void** out) {
+      return object->header.GetWeakRef(object, As<ServiceObjectWeakRef*>(out));
+    };
+    Sweep(object->header.interfaceName, 1, weak, [&](void* out) {
+      auto* block = static_cast<ServiceObjectWeakRef*>(out);
+      EXPECT_EQ(2u, block->GetRefCount(block));
+      EXPECT_EQ(object, block->Lock(block));
+      Release(object);
+      block->Release(block);
+    });
   }
   ASSERT_EQ(SL_INVALID_ARGUMENT, fs_->Search(fs_, nullptr, nullptr));  // the record exists now
-  Sweep(
-      "Search", 4,
-      [&](void** out) {
-        return fs_->Search(fs_, pattern_.c_str(), As<SLFileSystemSearchResult*>(out));
-      },
-      Release, false);
-  SLFileSystemSearchResult* found = nullptr;  // when memory lasts, every name
+  const auto search = [&](void** out) {
+    return fs_->Search(fs_, pattern_.c_str(), As<SLFileSystemSearchResult*>(out));
+  };
+  Sweep("Search", 4, search, Release, false);
+  void* found = nullptr;  // when memory lasts, every name
+  ASSERT_EQ(SL_OK, search(&found));
   uint64_t names = 0;
-  ASSERT_EQ(SL_OK, fs_->Search(fs_, pattern_.c_str(), &found));
-  EXPECT_EQ(SL_OK, found->GetCount(found, &names));
+  EXPECT_EQ(SL_OK, static_cast<SLFileSystemSearchResult*>(found)->GetCount(
+                       static_cast<SLFileSystemSearchResult*>(found), &names));
   EXPECT_EQ(5u, names) << ". .. a and the two long names";
   Release(found);
-  Sweep(
-      "RegisterFileSystem", 1,
-      [&](void**) { return fss()->RegisterFileSystem(fss(), fault_.table()); },
-      [&](void*) { EXPECT_EQ(SL_OK, fss()->UnregisterFileSystem(fss(), fault_.table())); });
   // An Open that runs out of memory leaves the caller's file open (the stream closes it).
   sltest::FileCallbacks callbacks{fault_.table(), nullptr};
   const SLReadHandler reader = callbacks.reader();
@@ -175,20 +161,11 @@ TEST_F(AllocationSweep, EveryOperationThatAllocates) {
   SLFileHandle& file = callbacks.file;
   // clang-format off
   const std::pair<const char*, std::function<SLResult(SLStreamHandle*)>> opens[] = {
-      {"OpenMemReadStream",
-       [&](SLStreamHandle* out) { return ss()->OpenMemReadStream(ss(), "abc", 3, out); }},
-      {"OpenReadStream",
-       [&](SLStreamHandle* out) { return ss()->OpenReadStream(ss(), &reader, &callbacks, out); }},
-      {"OpenWriteStream",
-       [&](SLStreamHandle* out) { return ss()->OpenWriteStream(ss(), &writer, &callbacks, out); }},
-      {"OpenFileReadStream",
-       [&](SLStreamHandle* out) {
-         return ss()->OpenFileReadStream(ss(), fault_.table(), file, out);
-       }},
-      {"OpenFileWriteStream",
-       [&](SLStreamHandle* out) {
-         return ss()->OpenFileWriteStream(ss(), fault_.table(), file, out);
-       }},
+    {"OpenMemReadStream", [&](SLStreamHandle* out) { return ss()->OpenMemReadStream(ss(), "abc", 3, out); }},
+    {"OpenReadStream", [&](SLStreamHandle* out) { return ss()->OpenReadStream(ss(), &reader, &callbacks, out); }},
+    {"OpenWriteStream", [&](SLStreamHandle* out) { return ss()->OpenWriteStream(ss(), &writer, &callbacks, out); }},
+    {"OpenFileReadStream", [&](SLStreamHandle* out) { return ss()->OpenFileReadStream(ss(), fault_.table(), file, out); }},
+    {"OpenFileWriteStream", [&](SLStreamHandle* out) { return ss()->OpenFileWriteStream(ss(), fault_.table(), file, out); }},
   };
   // clang-format on
   for (const auto& [name, open] : opens) {

@@ -1,6 +1,6 @@
 // Races, for the TSan build above all: failure records written and read back from many threads
-// on one object, Lock against the final Release, first weak references published from many
-// threads at once, and file streams over the default file system on several threads.
+// on one object, Lock against the final Release, and first weak references published from many
+// threads at once. (Streams on several threads: tests/stream.)
 // SL_STRESS_SCALE multiplies every loop (default 1; the long runs of docs/reliability.md use
 // more, the Windows build under Wine, where starting a thread is slow, less).
 #include <gtest/gtest.h>
@@ -128,43 +128,6 @@ TEST(ConcurrencyStress, FirstWeakReferencesFromManyThreadsShareOneBlock) {
     ASSERT_EQ(0, seen[0]->IsAlive(seen[0]));
     for (ServiceObjectWeakRef* weak : seen) weak->Release(weak);
   }
-}
-
-// Each thread writes its own files through file write streams and reads them back through file
-// read streams, all on one stream service and one default file system.
-TEST(ConcurrencyStress, FileStreamsOnDifferentHandlesRunOnDifferentThreads) {
-  DefaultFs d;
-  SLFileSystem* fs = d.fs;
-  ObjectPtr service = sl::stream::CreateStreamService();
-  auto* ss = reinterpret_cast<SLStreamService*>(service.get());
-  const uint32_t refs = d.object()->header.GetRefCount(d.object());
-  RunTogether(4, [&](int t) {
-    for (int f = 0; f < Rounds(5); ++f) {
-      const std::u16string path =
-          u"sl-stress-" + std::u16string(1, u'a' + t) + std::u16string(1, u'a' + f % 26);
-      std::string data(3000 + 997 * f % 9000, '\0');
-      for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * (t + 3) + f);
-      SLFileHandle file = nullptr;
-      SLStreamHandle h = nullptr;
-      uint64_t done = 0;
-      ASSERT_EQ(SL_OK, fs->OpenFile(fs, path.c_str(), SL_OPEN_CREATE, &file));
-      ASSERT_EQ(SL_OK, ss->OpenFileWriteStream(ss, fs, file, &h));
-      for (size_t at = 0; at < data.size(); at += 333) {
-        ASSERT_EQ(SL_OK, ss->WriteStream(ss, h, &data[at], std::min<size_t>(333, data.size() - at),
-                                         &done));
-      }
-      ASSERT_EQ(SL_OK, ss->CloseStream(ss, h));
-      ASSERT_EQ(SL_OK, fs->OpenFile(fs, path.c_str(), SL_OPEN_READ, &file));
-      ASSERT_EQ(SL_OK, ss->OpenFileReadStream(ss, fs, file, &h));
-      std::string back(data.size() + 10, '\0');
-      ASSERT_EQ(SL_OK, ss->ReadStream(ss, h, back.data(), back.size(), &done));
-      ASSERT_EQ(SL_OK, ss->CloseStream(ss, h));
-      ASSERT_EQ(data, back.substr(0, done));
-      ASSERT_EQ(SL_OK, fs->RemoveFile(fs, path.c_str()));
-    }
-  });
-  EXPECT_EQ(refs, d.object()->header.GetRefCount(d.object()))
-      << "every stream gave its reference back";
 }
 
 }  // namespace

@@ -26,10 +26,9 @@ const Fault kKinds[] = {{0, false, true},
                         {0, true, false, SL_ACCESS_DENIED, 100}};
 const Entry kStreamEntries[] = {kOpenFile, kReadFile, kWriteFile, kFlushFile, kCloseFile};
 
-SLResult RecordCode(SLFileSystem* fs) {
-  SLErrorInfo info{};
-  auto* object = reinterpret_cast<ServiceObject*>(fs);
-  return object->header.GetErrorInfo(object, &info, 0) == SL_OK ? info.code : 0;
+SLResult RecordCode(SLFileSystem* fs) {  // 0: none
+  const Record record = RecordOf(fs);
+  return record.read == SL_OK ? record.info.code : 0;
 }
 
 class FaultInjection : public ::testing::Test {
@@ -40,7 +39,7 @@ class FaultInjection : public ::testing::Test {
     ASSERT_EQ(SL_OK, fss->GetRegisteredFileSystemByName(fss, FaultFileSystem::kName, &found_));
     ASSERT_EQ(fs_.table(), found_);
   }
-  void TearDown() override { found_->header.Release(reinterpret_cast<ServiceObject*>(found_)); }
+  void TearDown() override { Release(found_); }
 
   // Opens "/f" and writes 10000 bytes through a file write stream in pieces of 1000, with a
   // flush after 4000, or reads it through a file read stream in pieces of 700; then closes.

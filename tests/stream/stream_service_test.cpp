@@ -22,13 +22,7 @@ using ObjectPtr = SODetails::BasicServiceObjectPtr<ServiceObject>;
 SLStreamService* Streams(const ObjectPtr& service) {
   return reinterpret_cast<SLStreamService*>(service.get());
 }
-// The calling thread's record on an object: GetErrorInfo's result and the record.
-std::pair<SLResult, SLErrorInfo> RecordOf(const void* object) {
-  auto* o = static_cast<ServiceObject*>(const_cast<void*>(object));
-  SLErrorInfo info{};
-  const SLResult result = o->header.GetErrorInfo(o, &info, 0);
-  return {result, info};
-}
+using sltest::RecordOf;
 const auto kUntouched = reinterpret_cast<SLStreamHandle>(uintptr_t{0xBAD});
 
 struct Ctx {  // a read and a write file stream over one fault-injecting file system
@@ -119,8 +113,8 @@ TEST(StreamService, HandlesWorkThroughAnyServiceObject) {
     ASSERT_EQ(SL_OK, first->OpenFileReadStream(first, fs.table(), fs.Open(u"/r", 1), &read));
     ASSERT_EQ(SL_OK, first->OpenFileWriteStream(first, fs.table(), fs.Open(u"/w", 4), &write));
     EXPECT_EQ(SL_INVALID_ARGUMENT, ss->ReadStream(ss, write, &done, 1, &done));
-    EXPECT_EQ(13u, RecordOf(ss).second.line);
-    EXPECT_EQ(SL_NOT_FOUND, RecordOf(first).first);
+    EXPECT_EQ(13u, RecordOf(ss).info.line);
+    EXPECT_EQ(SL_NOT_FOUND, RecordOf(first).read);
   }
   char bytes[10];
   EXPECT_EQ(SL_OK, ss->ReadStream(ss, read, bytes, 10, &done));
@@ -132,21 +126,34 @@ TEST(StreamService, HandlesWorkThroughAnyServiceObject) {
   EXPECT_EQ(1u, fs.RefCount());
 }
 
-// Each thread its own streams on one service object, and its own failure record.
+// Each thread its own streams on one service object and one default file system, and its own
+// failure record.
 TEST(StreamService, StreamsOnDifferentThreadsAreIndependent) {
-  ObjectPtr service = sl::stream::CreateStreamService();
+  ObjectPtr service = sl::stream::CreateStreamService(),
+            files = sl::filesystem::CreateFileSystemService();
   SLStreamService* ss = Streams(service);
+  SLFileSystem* fs = nullptr;
+  auto* fss = reinterpret_cast<SLFileSystemService*>(files.get());
+  ASSERT_EQ(SL_OK, fss->GetDefaultFileSystem(fss, &fs));
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([ss, t] {
-      FaultFileSystem fs;
-      const std::string data = std::to_string(t) + std::string(9000, static_cast<char>('a' + t));
-      fs.memory()->SetFile("/r", data);
-      SLStreamHandle mem = nullptr, read = nullptr;
-      ASSERT_EQ(SL_OK, ss->OpenMemReadStream(ss, data.data(), data.size(), &mem));
-      ASSERT_EQ(SL_OK, ss->OpenFileReadStream(ss, fs.table(), fs.Open(u"/r", 1), &read));
-      std::string fromMemory(data.size(), '\0'), fromFile(data.size(), '\0');
+    threads.emplace_back([ss, fs, t] {
+      const std::u16string path = u"stream-thread-" + std::u16string(1, u'0' + t);
+      std::string data(9000 + t, '\0'), fromMemory(data.size(), '\0'), fromFile(data.size(), '\0');
+      for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * (t + 3));
+      SLFileHandle file = nullptr;
+      SLStreamHandle mem = nullptr, write = nullptr, read = nullptr;
       uint64_t done = 0;
+      ASSERT_EQ(SL_OK, fs->OpenFile(fs, path.c_str(), SL_OPEN_CREATE, &file));
+      ASSERT_EQ(SL_OK, ss->OpenFileWriteStream(ss, fs, file, &write));
+      for (size_t at = 0; at < data.size(); at += 333) {
+        EXPECT_EQ(SL_OK, ss->WriteStream(ss, write, &data[at],
+                                         std::min<size_t>(333, data.size() - at), &done));
+      }
+      EXPECT_EQ(SL_OK, ss->CloseStream(ss, write));
+      ASSERT_EQ(SL_OK, fs->OpenFile(fs, path.c_str(), SL_OPEN_READ, &file));
+      ASSERT_EQ(SL_OK, ss->OpenFileReadStream(ss, fs, file, &read));
+      ASSERT_EQ(SL_OK, ss->OpenMemReadStream(ss, data.data(), data.size(), &mem));
       for (size_t at = 0; at < data.size(); at += 700) {
         const uint64_t size = std::min<size_t>(700, data.size() - at);
         EXPECT_EQ(SL_OK, ss->ReadStream(ss, mem, &fromMemory[at], size, &done));
@@ -155,14 +162,15 @@ TEST(StreamService, StreamsOnDifferentThreadsAreIndependent) {
       // A refused call on this thread leaves this thread's record only.
       EXPECT_EQ(SL_INVALID_ARGUMENT, t % 2 == 0 ? ss->FlushStream(ss, nullptr)
                                                 : ss->WriteStream(ss, read, "x", 1, &done));
-      EXPECT_EQ(t % 2 == 0 ? 15u : 14u, RecordOf(ss).second.line);
+      EXPECT_EQ(t % 2 == 0 ? 15u : 14u, RecordOf(ss).info.line);
       for (SLStreamHandle h : {mem, read}) EXPECT_EQ(SL_OK, ss->CloseStream(ss, h));
       EXPECT_TRUE(fromMemory == data && fromFile == data);
-      EXPECT_EQ(1u, fs.RefCount());
+      EXPECT_EQ(SL_OK, fs->RemoveFile(fs, path.c_str()));
     });
   }
   for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(SL_NOT_FOUND, RecordOf(ss).first) << "no failure on the main thread";
+  EXPECT_EQ(SL_NOT_FOUND, RecordOf(ss).read) << "no failure on the main thread";
+  sltest::Release(fs);
 }
 
 // Once open, streams of every kind read, write and flush without allocating; a memory stream
@@ -238,7 +246,7 @@ TEST(StreamService, FileStreamsOverTheDefaultFileSystem) {
   EXPECT_EQ(3000u, size);
   EXPECT_EQ(SL_OK, ss->WriteStream(ss, h, data.data() + 3000, 7000, &done));
   EXPECT_EQ(SL_OK, ss->CloseStream(ss, h));
-  EXPECT_EQ(SL_NOT_FOUND, RecordOf(fs).first) << "every write, flush and the close succeeded";
+  EXPECT_EQ(SL_NOT_FOUND, RecordOf(fs).read) << "every write, flush and the close succeeded";
   ASSERT_EQ(SL_OK, fs->OpenFile(fs, path, SL_OPEN_READ, &file));
   ASSERT_EQ(SL_OK, ss->OpenFileReadStream(ss, fs, file, &h));
   std::string back(data.size(), '\0');
@@ -257,7 +265,7 @@ TEST(StreamService, FileStreamsOverTheDefaultFileSystem) {
   ASSERT_EQ(SL_OK, fs->OpenFile(fs, path, SL_OPEN_WRITE, &file));
   EXPECT_EQ(SL_OK, fs->CloseFile(fs, file));
   EXPECT_EQ(SL_OK, fs->RemoveFile(fs, path));
-  object->header.Release(object);
+  sltest::Release(fs);
 }
 
 }  // namespace
