@@ -2,13 +2,12 @@
 // arguments (null pointers, odd paths, modes 0 to 15, sizes, positions, handles of the wrong
 // kind): the file-system service's registry with host-made file systems bent every way (short
 // tables, names that fail with or without a record, uncounted references); every file entry of
-// the default file system on a private folder, directly and through the fault-injecting file
-// system armed by the input; weak references; failure records; Opens that run out of memory.
-// Each result is checked against what the entry documents (the exact code where the arguments
-// decide it, the documented set where the system does), out arguments left alone on refusal,
-// bytes read back as they were written, sharing enforced, the calling thread's failure record on
-// each object, and at the end every object destroyed and every reference the module took given
-// back. SL_FUZZ_TRACE=1 prints the steps of an input.
+// the default file system on a private folder; weak references; failure records; Opens whose
+// first allocations fail. Each result is checked against what the entry documents (the exact
+// code where the arguments decide it, the documented set where the system does), out arguments
+// left alone on refusal, bytes read back as they were written, sharing enforced, the calling
+// thread's failure record on each object, and at the end every object destroyed and every
+// reference the module took given back. SL_FUZZ_TRACE=1 prints the steps of an input.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
@@ -60,7 +59,6 @@ class Interpreter {
  public:
   explicit Interpreter(FuzzedDataProvider& in) : in_(in) {
     Expect("GetDefaultFileSystem", SL_OK, fss()->GetDefaultFileSystem(fss(), &fs_));
-    fault_ = std::make_unique<FaultFileSystem>(fs_, Atom("Faulty"));
     registry_[Atom("Default")] = fs_;
     static const char* const kNames[] = {"Default", "Faulty", "Other"};
     static const uint32_t kSizes[] = {0, 8, 40, SL_FILESYSTEM_TABLE_SIZE};
@@ -77,12 +75,12 @@ class Interpreter {
 
   void Run() {
     static void (Interpreter::*const kSteps[])() = {
-        &Interpreter::Registry, &Interpreter::Lookup,   &Interpreter::Open,
-        &Interpreter::Open,     &Interpreter::Close,    &Interpreter::Transfer,
-        &Interpreter::Transfer, &Interpreter::Position, &Interpreter::Folders,
-        &Interpreter::Objects,  &Interpreter::Arm,      &Interpreter::OutOfMemory};
+        &Interpreter::Registry, &Interpreter::Lookup,     &Interpreter::Open,
+        &Interpreter::Open,     &Interpreter::Close,      &Interpreter::Transfer,
+        &Interpreter::Transfer, &Interpreter::Position,   &Interpreter::Folders,
+        &Interpreter::Objects,  &Interpreter::OutOfMemory};
     for (int step = 0; step < 80 && in_.remaining_bytes() > 0; ++step) {
-      const int op = in_.ConsumeIntegralInRange(0, 11);
+      const int op = in_.ConsumeIntegralInRange(0, 10);
       if (std::getenv("SL_FUZZ_TRACE") != nullptr) std::fprintf(stderr, "step %d\n", op);
       (this->*kSteps[op])();
     }
@@ -107,30 +105,12 @@ class Interpreter {
     Expect("the recorded code", *expected, info.code);
   }
 
-  // One call of a file entry, on the default file system or through the fault-injecting one,
-  // which refuses what its base refuses, injects what it is armed for, and passes the rest on.
-  // Tells whether the call was injected.
+  // One call of a file entry of the default file system, whose record keeps its failure.
   template <class Call>
-  bool Through(SLResult* result, Call call) {
-    const bool faulty = in_.ConsumeBool();
-    SLFileSystem* fs = faulty ? fault_->table() : fs_;
-    const auto overrides = [&] {  // calls that passed the base's checks
-      uint64_t total = 0;
-      for (int e = 0; e < kAddRef; ++e) total += fault_->calls[e];
-      return total;
-    };
-    const uint64_t failures = fault_->failures, before = overrides();
-    *result = call(fs);
-    const bool injected = fault_->failures > failures;
-    if (injected) {
-      Expect("an injected failure", plan_.code, *result);
-      records_[AsObject(fs)] = plan_.record ? *result : 0;
-      if (plan_.moved > 0) records_[AsObject(fs_)] = std::nullopt;  // a part went below
-      return true;
-    }
-    Note(fs, *result);
-    if (!faulty || overrides() != before) Note(fs_, *result);
-    return false;
+  SLResult Do(Call call) {
+    const SLResult result = call(fs_);
+    Note(fs_, result);
+    return result;
   }
 
   std::u16string Path(bool* isNull, std::string* name) {
@@ -221,12 +201,10 @@ class Interpreter {
     const uint32_t mode = in_.ConsumeIntegralInRange<uint32_t>(0, 15);
     const bool nullOut = in_.ConsumeIntegralInRange(0, 7) == 0;
     SLFileHandle file = kKept;
-    SLResult result = SL_OK;
-    const bool injected = Through(&result, [&](SLFileSystem* fs) {
+    const SLResult result = Do([&](SLFileSystem* fs) {
       return fs->OpenFile(fs, nullPath ? nullptr : path.c_str(), mode, nullOut ? nullptr : &file);
     });
     if (result != SL_OK) Expect("a failed OpenFile keeps the handle", 1, file == kKept);
-    if (injected) return;
     if (nullPath || nullOut || (mode & 7u) == 0) return Expect("OpenFile refused", 3, result);
     if (result != SL_OK) {
       return Expect(
@@ -248,10 +226,8 @@ class Interpreter {
 
   void Close() {
     Handle* h = PickHandle();
-    SLResult result = SL_OK;
-    if (Through(&result,
-                [&](SLFileSystem* fs) { return fs->CloseFile(fs, h ? h->file : nullptr); }))
-      return;
+    const SLResult result =
+        Do([&](SLFileSystem* fs) { return fs->CloseFile(fs, h ? h->file : nullptr); });
     Expect("CloseFile", h == nullptr ? 3 : 0, result);
     if (h == nullptr) return;
     if (!h->name.empty() && h->writable)
@@ -267,17 +243,12 @@ class Interpreter {
     std::string buffer(size, '\0');
     for (uint64_t i = 0; i < size; ++i) buffer[i] = static_cast<char>(i * 13 + size);
     uint64_t done = 0xD0DE;
-    SLResult result = SL_OK;
-    if (Through(&result, [&](SLFileSystem* fs) {
-          void* data = nullBuffer ? nullptr : buffer.data();
-          SLFileHandle file = h ? h->file : nullptr;
-          return write ? fs->WriteFile(fs, file, data, size, nullDone ? nullptr : &done)
-                       : fs->ReadFile(fs, file, data, size, nullDone ? nullptr : &done);
-        })) {
-      if (h != nullptr && plan_.moved > 0) h->position.reset(), h->bytes.reset();  // a part moved
-      if (h != nullptr && plan_.moved > 0 && write) names_[h->name].reset();
-      return;
-    }
+    const SLResult result = Do([&](SLFileSystem* fs) {
+      void* data = nullBuffer ? nullptr : buffer.data();
+      SLFileHandle file = h ? h->file : nullptr;
+      return write ? fs->WriteFile(fs, file, data, size, nullDone ? nullptr : &done)
+                   : fs->ReadFile(fs, file, data, size, nullDone ? nullptr : &done);
+    });
     if (h == nullptr || nullBuffer || size == 0) {
       return Expect("ReadFile or WriteFile refused", 3, result),
              Expect("the count kept", 0xD0DE, done);
@@ -309,17 +280,14 @@ class Interpreter {
     const bool nullOut = in_.ConsumeIntegralInRange(0, 5) == 0;
     const int64_t target = in_.PickValueInArray(kTargets);
     uint64_t value = 0xD0DE;
-    SLResult result = SL_OK;
-    if (Through(&result, [&](SLFileSystem* fs) {
-          SLFileHandle file = h ? h->file : nullptr;
-          uint64_t* out = nullOut ? nullptr : &value;
-          return which == 0   ? fs->GetFilePos(fs, file, out)
-                 : which == 1 ? fs->GetFileSize(fs, file, out)
-                 : which == 2 ? fs->SetFilePos(fs, file, target)
-                              : fs->FlushFile(fs, file);
-        })) {
-      return;
-    }
+    const SLResult result = Do([&](SLFileSystem* fs) {
+      SLFileHandle file = h ? h->file : nullptr;
+      uint64_t* out = nullOut ? nullptr : &value;
+      return which == 0   ? fs->GetFilePos(fs, file, out)
+             : which == 1 ? fs->GetFileSize(fs, file, out)
+             : which == 2 ? fs->SetFilePos(fs, file, target)
+                          : fs->FlushFile(fs, file);
+    });
     if (h == nullptr || (nullOut && which < 2)) {
       return Expect("a position entry refused", 3, result), Expect("kept", 0xD0DE, value);
     }
@@ -342,17 +310,14 @@ class Interpreter {
     const int which = in_.ConsumeIntegralInRange(0, 4);
     const bool nullOut = in_.ConsumeIntegralInRange(0, 5) == 0;
     uint8_t exists = 0xEE;
-    SLResult result = SL_OK;
-    if (Through(&result, [&](SLFileSystem* fs) {
-          const SLChar16* text = nullPath ? nullptr : path.c_str();
-          return which == 0   ? fs->CreateFolder(fs, text)
-                 : which == 1 ? fs->CreateAllFolders(fs, text)
-                 : which == 2 ? fs->RemoveFolder(fs, text)
-                 : which == 3 ? fs->RemoveFile(fs, text)
-                              : fs->IsFileExists(fs, text, nullOut ? nullptr : &exists);
-        })) {
-      return;
-    }
+    const SLResult result = Do([&](SLFileSystem* fs) {
+      const SLChar16* text = nullPath ? nullptr : path.c_str();
+      return which == 0   ? fs->CreateFolder(fs, text)
+             : which == 1 ? fs->CreateAllFolders(fs, text)
+             : which == 2 ? fs->RemoveFolder(fs, text)
+             : which == 3 ? fs->RemoveFile(fs, text)
+                          : fs->IsFileExists(fs, text, nullOut ? nullptr : &exists);
+    });
     if (nullPath || (which == 4 && nullOut)) return Expect("a path entry refused", 3, result);
     if (which == 4) return Expect("IsFileExists", SL_OK, result), Expect("a flag", 1, exists <= 1);
     Expect("a folder or file entry", 1,
@@ -374,7 +339,7 @@ class Interpreter {
     }
     if (which == 1)
       return Expect("GetErrorInfo(null)", 3, object->header.GetErrorInfo(object, nullptr, 0));
-    if (which == 2) return CheckRecord(object), CheckRecord(AsObject(fault_->table()));
+    if (which == 2) return CheckRecord(object);
     if (which == 4 && !weak_.empty()) {  // Lock gives an object exactly while it lives
       ServiceObjectWeakRef* weak = weak_[in_.ConsumeIntegralInRange<size_t>(0, weak_.size() - 1)];
       ServiceObject* locked = weak->Lock(weak);
@@ -390,15 +355,6 @@ class Interpreter {
     if (weak != nullptr) weak_.push_back(weak);
   }
 
-  void Arm() {
-    static const SLResult kCodes[] = {SL_OS_FAILURE, SL_ACCESS_DENIED, SL_NOT_FOUND, 42};
-    plan_ = Fault(in_.ConsumeIntegralInRange<uint64_t>(0, 4), in_.ConsumeBool(), in_.ConsumeBool(),
-                  in_.PickValueInArray(kCodes), in_.ConsumeBool() ? 100 : 0);
-    for (Fault& fault : fault_->faults) fault = Fault();
-    fault_->Arm(static_cast<Entry>(in_.ConsumeIntegralInRange<int>(kCreateFolder, kRemoveFile)),
-                plan_);
-  }
-
   // One of the first allocations of an Open fails: the failure leaves the entry, nothing is
   // handed out, and the service records nothing.
   void OutOfMemory() {
@@ -412,7 +368,6 @@ class Interpreter {
   }
 
   void TearDown() {
-    for (Fault& fault : fault_->faults) fault = Fault();
     for (const Handle& h : handles_) Expect("CloseFile", SL_OK, fs_->CloseFile(fs_, h.file));
     AsObject(fs_)->header.Release(AsObject(fs_));
     // The service releases what its registry still holds when it goes.
@@ -422,8 +377,6 @@ class Interpreter {
            streams_.AsObject()->header.Release(streams_.Detach()));
     for (const auto& bent : bent_)
       Expect("references of a host-made file system", 1, bent->RefCount());
-    Expect("references of the fault-injecting file system", 1, fault_->RefCount());
-    fault_.reset();  // releases the default file system: its last reference
     for (ServiceObjectWeakRef* weak : weak_) {
       Expect("an object outlived every reference", 0, weak->IsAlive(weak));
       weak->Release(weak);
@@ -435,8 +388,7 @@ class Interpreter {
       sl::filesystem::CreateFileSystemService();
   SODetails::BasicServiceObjectPtr<ServiceObject> streams_ = sl::stream::CreateStreamService();
   SLFileSystem* fs_ = nullptr;
-  std::unique_ptr<FaultFileSystem> fault_, bent_[3];
-  Fault plan_;
+  std::unique_ptr<FaultFileSystem> bent_[3];
   std::map<uint32_t, SLFileSystem*> registry_;
   std::map<std::string, std::optional<std::string>> names_;  // the bytes of each name, if known
   std::vector<Handle> handles_;
