@@ -157,24 +157,12 @@ SLResult FaultFileSystem::WriteFile(SLFileHandle file, const void* buffer, uint6
 SL_PASS(FlushFile, (SLFileHandle file), file)
 SL_PASS(GetFilePos, (SLFileHandle file, uint64_t* position), file, position)
 SL_PASS(GetFileSize, (SLFileHandle file, uint64_t* size), file, size)
-SL_PASS(CreateFolder, (std::u16string_view path), path.data())
-SL_PASS(CreateAllFolders, (std::u16string_view path), path.data())
-SL_PASS(RemoveFolder, (std::u16string_view path), path.data())
-SL_PASS(RemoveFile, (std::u16string_view path), path.data())
 #undef SL_PASS
 // clang-format on
 
 SLResult FaultFileSystem::SetFilePos(SLFileHandle file, int64_t position) {
   const auto forward = [&] { return below_->SetFilePos(below_, file, position); };
   return Pass(kSetFilePos, forward, static_cast<uint64_t>(position));
-}
-
-SLResult FaultFileSystem::IsFileExists(std::u16string_view path, bool* exists) {
-  uint8_t found = 0;
-  const SLResult code =
-      Pass(kIsFileExists, [&] { return below_->IsFileExists(below_, path.data(), &found); });
-  *exists = found != 0;
-  return code;
 }
 
 namespace {

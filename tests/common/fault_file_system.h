@@ -15,8 +15,9 @@
 // An injected failure forwards nothing (a failing ReadFile or WriteFile first moves up to `moved`
 // bytes and reports them) and returns the record's code, with a failure record or without one:
 // then GetErrorInfo answers 11 and the module's callers go on with the bare code. The table is
-// the test's to bend (table(): its size, empty entries) to check the calling rules. Search and
-// path mapping are not forwarded (the base's answers: 3 and 1). One thread at a time. It may
+// the test's to bend (table(): its size, empty entries) to check the calling rules. Only the
+// name and the file entries are its own; folder entries, search and path mapping answer as the
+// base does. One thread at a time. It may
 // live on the stack if its creator keeps its own reference to the end: RefCount() is then 1
 // again once the module has given back every reference it took.
 #pragma once
@@ -118,11 +119,6 @@ class FaultFileSystem : public sl::sdk::FileSystemBase {
   SLResult GetFilePos(SLFileHandle file, uint64_t* position) override;
   SLResult SetFilePos(SLFileHandle file, int64_t position) override;
   SLResult GetFileSize(SLFileHandle file, uint64_t* size) override;
-  SLResult IsFileExists(std::u16string_view path, bool* exists) override;
-  SLResult CreateFolder(std::u16string_view path) override;
-  SLResult CreateAllFolders(std::u16string_view path) override;
-  SLResult RemoveFolder(std::u16string_view path) override;
-  SLResult RemoveFile(std::u16string_view path) override;
 
  private:
   static FaultFileSystem& Of(void* self);
