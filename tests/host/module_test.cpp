@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/fault_file_system.h"
+#include "common/foreign_object.h"
 #include "host_support.h"
 
 extern "C" {
@@ -159,6 +159,18 @@ TEST_F(ModuleHost, ReferencesCountExactlyAndWeakOnesDieWithTheObject) {
   EXPECT_FALSE(weak.Lock());
   second.reset();
   EXPECT_EQ(1u, weak.WeakCount()) << "the block outlives its object for our reference";
+  // A host object's empty base entries are never called.
+  sltest::ForeignFileSystem foreign;
+  {
+    Ref<SLFileSystem> shared = Ref<SLFileSystem>::Share(foreign.fs());
+    Ref<SLFileSystem> copy = shared;
+  }
+  EXPECT_TRUE(foreign.addRefs == 2 && foreign.releases == 2);
+  foreign.table.header.AddRef = foreign.table.header.Release = nullptr;
+  Ref<SLFileSystem> bare = Ref<SLFileSystem>::Share(foreign.fs());
+  EXPECT_EQ(0u, bare.RefCount()) << "no GetRefCount entry";
+  EXPECT_FALSE(sl::sdk::MakeWeak(bare, &result));
+  EXPECT_EQ(SL_NOT_FOUND, result) << "no GetWeakRef entry";
 }
 
 // Host-made file systems in the registry, each bent one way: the key it is found under, whether

@@ -147,8 +147,18 @@ TEST(MemoryFileSystem, AnswersLikeTheDefaultFileSystem) {
     EXPECT_EQ(SL_OS_FAILURE, code([&] { writer.Seek(-1); }));
   }
   EXPECT_EQ(std::string("hello\0\0\0J", 9), memory->FileContents("/a.txt")) << "a gap reads 0";
-  fs.Open("/a.txt", SL_OPEN_CREATE);
+  // Through its table: bit 4 wins, a count may be left out, a spent handle is refused.
+  SLFileSystem* table = memory->table();
+  SLFileHandle file = nullptr;
+  uint8_t exists = 0;
+  ASSERT_EQ(SL_OK, table->OpenFile(table, u"/a.txt", 7, &file));
   EXPECT_EQ(std::string(), memory->FileContents("/a.txt")) << "create empties";
+  EXPECT_EQ(SL_OK, table->WriteFile(table, file, "abcd", 4, nullptr));
+  EXPECT_EQ(SL_OK, table->CloseFile(table, file));
+  EXPECT_EQ(SL_OS_FAILURE, table->CloseFile(table, file));
+  EXPECT_EQ(SL_INVALID_ARGUMENT, table->IsFileExists(table, u"/a.txt", nullptr));
+  EXPECT_EQ(SL_OK, table->IsFileExists(table, u"/a.txt", &exists));
+  EXPECT_EQ(1, exists);
   memory->SetReadOnly("/a.txt", true);
   EXPECT_EQ(SL_ACCESS_DENIED, code([&] { fs.Open("/a.txt", SL_OPEN_WRITE); }));
   EXPECT_EQ(SL_ACCESS_DENIED, code([&] { fs.Open("/a.txt", SL_OPEN_CREATE); }));
