@@ -86,7 +86,7 @@ TEST(ConcurrencyStress, EachThreadReadsBackItsOwnFailuresWhileOthersWriteTheirs)
 TEST(ConcurrencyStress, LockAgainstTheFinalReleaseDestroysExactlyOnce) {
   sltest::FaultFileSystem held;
   held.logging = false;
-  for (int round = 0; round < Rounds(300); ++round) {
+  for (int round = 0; round < Rounds(1000); ++round) {
     ServiceObject* object = sl::filesystem::CreateFileSystemService().Detach();
     auto* fss = reinterpret_cast<SLFileSystemService*>(object);
     ASSERT_EQ(SL_OK, fss->RegisterFileSystem(fss, held.table()));
