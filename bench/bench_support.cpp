@@ -8,34 +8,14 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <new>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "common/alloc_hook.h"
 #include "filesystem/factory.h"
 #include "runtime/service_object_ptr.h"
 #include "stream/factory.h"
-
-// Every allocation of the process goes through here, the module's included (it is linked in
-// statically), and is counted for the thread that makes it, so a benchmark can tell how many
-// its own steady-state calls make (Google Benchmark's threads allocate beside them).
-namespace {
-thread_local uint64_t tAllocations = 0;
-
-void* CountedAllocate(std::size_t size) {
-  ++tAllocations;
-  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-void* operator new(std::size_t size) { return CountedAllocate(size); }
-void* operator new[](std::size_t size) { return CountedAllocate(size); }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 
 namespace slbench {
 namespace {
@@ -150,7 +130,7 @@ SLFileSystem* DefaultFileSystem() {
   return fs;
 }
 
-uint64_t Allocations() { return tAllocations; }
+uint64_t Allocations() { return sltest::Allocations(); }
 
 void AllocationMeter::Report(benchmark::State& state) const {
   if (operations_ == 0) return;

@@ -44,7 +44,8 @@ SLStreamService* Streams();
 SLFileSystemService* FileSystems();
 SLFileSystem* DefaultFileSystem();  // the service's default file system (one reference held)
 
-// Calls of global operator new made by the calling thread since it started.
+// Calls of global operator new made by the calling thread since it started (the tests'
+// allocation hook, tests/common/alloc_hook.cpp, linked in: the module's allocations included).
 uint64_t Allocations();
 
 // Counts the allocations made between Start and Stop, over any number of stretches, and puts

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <thread>
 
-#include "sdk/sdk_fixture.h"
+#include "host/host_support.h"
 #include "slservices/sdk/conformance.hpp"
 #include "slservices/sdk/zip.hpp"
 
@@ -62,10 +62,9 @@ std::string Text(size_t size, uint32_t seed) {
   return text.substr(0, size);
 }
 
-class ZipTest : public sltest::SdkTest {
+class ZipTest : public sltest::HostTest {
  protected:
   void SetUp() override {
-    SdkTest::SetUp();
     zips_ = sl::sdk::ZipArchives::Open(sl::sdk::ZipArchives::BesideExecutable());
     for (size_t i = 0; i < stored_.size(); ++i) stored_[i] = static_cast<char>(i * 31 + i / 256);
     WriteZip(dir_ / "good.zip", {{"stored.bin", stored_, true},
@@ -77,7 +76,6 @@ class ZipTest : public sltest::SdkTest {
   }
   void TearDown() override {
     zip_ = sl::sdk::FileSystem();
-    SdkTest::TearDown();
   }
   sl::sdk::FileSystem Open(const std::filesystem::path& path) {
     return sl::sdk::FileSystem(zips_->OpenArchive(path.string(), module_->Atom("Zip")));
@@ -181,7 +179,7 @@ TEST_F(ZipTest, FoldersAreImpliedAndSearchListsImmediateChildren) {
 TEST_F(ZipTest, StreamsReadStoredAndDeflatedMembersWhole) {
   for (const auto& [path, bytes] :
        {std::pair{"stored.bin", stored_}, {"docs/deflated.txt", deflated_}}) {
-    auto in = streams_->OpenRead(zip_, path);
+    auto in = streams_.OpenRead(zip_, path);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes) << path;
   }
 }

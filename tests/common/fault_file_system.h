@@ -1,155 +1,153 @@
-// A fault-injecting file system, written the way a host writes one: a plain SLFileSystem table
-// of its own in front of another file system (normally the module's default file system), to
-// which it forwards every entry through that file system's table. It fails its N-th counted
-// call, once or from then on, with or without error information, so that the module's callers
-// (the registry, file streams) can be driven into every failure path of the storage below.
+// The one fake file system of the tests and fuzzers: a file system written as a host writes one
+// (on the SDK's FileSystemBase), in front of another one (a new in-memory file system by
+// default, or the module's default file system). It forwards every entry through the other's
+// table, records every call, and fails or shortens calls as its fault records say, one record
+// per entry:
 //
-//   FaultFileSystem faulty(defaultFs, AtomOf("Faulty"));
-//   faulty.Arm({/*failAt=*/3, /*persistent=*/false, /*withRecord=*/true});
-//   streams->OpenFileWriteStream(streams, faulty.fs(), handle, &stream);
+//   auto fs = sl::sdk::MakeRef<sltest::FaultFileSystem>();
+//   fs->memory()->SetFile("/a", "0123456789");
+//   fs->Arm(sltest::kReadFile, {2, true});         // the second ReadFile from now on fails, and
+//                                                  // every later one
+//   fs->faults[sltest::kWriteFile].caps = {4, 2};  // the next two writes take at most 4, then 2
+//   ... a stream over fs->table() ...
+//   EXPECT_EQ(fs->Trace(), "Read(4096) Read(4096)! Flush Flush Close Release");
 //
-// An injected failure has no effect on the file system below: nothing is forwarded, out
-// arguments stay as they were (the byte count of ReadFile and WriteFile is set to 0, as the
-// default file system always sets it), and a failing CloseFile leaves the handle open. With
-// `partialTransfers` a failing ReadFile or WriteFile first moves half of the request through the
-// file system below and reports that count with the failure, as a disk that fills up would.
-//
-// Error information: a failure of the file system below is passed on with a copy of its record;
-// an injected failure with `withRecord` leaves a record of its own; one without clears the
-// record, so GetErrorInfo yields nothing (11) and callers must go on with the bare code.
-//
-// References are counted but never free the object: the test owns it and checks that every
-// reference the module took was given back (refCount() == 1). Handles opened through it and not
-// closed by anyone are closed by its destructor and counted in openHandles() meanwhile.
-//
-// Thread safety: none; one thread at a time.
+// An injected failure forwards nothing (a failing ReadFile or WriteFile first moves up to `moved`
+// bytes and reports them) and returns the record's code, with a failure record or without one:
+// then GetErrorInfo answers 11 and the module's callers go on with the bare code. The table is
+// the test's to bend (table(): its size, empty entries) to check the calling rules. Only the
+// name and the file entries are its own; folder entries, search and path mapping answer as the
+// base does. One thread at a time. It may
+// live on the stack if its creator keeps its own reference to the end: RefCount() is then 1
+// again once the module has given back every reference it took.
 #pragma once
 
-#include <atomic>
+#include <array>
 #include <cstdint>
+#include <deque>
 #include <set>
+#include <string>
 #include <vector>
 
-#include "slservices/slservices.h"
+#include "slservices/sdk/memory_file_system.hpp"
 
 namespace sltest {
 
-// Entry numbers of the SLFileSystem table (slot order, from 0).
-enum FileSystemSlot : uint32_t {
-  kGetFileSystemNameSlot,
-  kCreateFolderSlot,
-  kCreateAllFoldersSlot,
-  kRemoveFolderSlot,
-  kOpenFileSlot,
-  kCloseFileSlot,
-  kIsFileExistsSlot,
-  kReadFileSlot,
-  kWriteFileSlot,
-  kFlushFileSlot,
-  kGetFilePosSlot,
-  kSetFilePosSlot,
-  kGetFileSizeSlot,
-  kRemoveFileSlot,
-  kMakeDIPathFromPathSlot,
-  kMakePathFromDIPathSlot,
-  kSearchSlot,
-  kFileSystemSlotCount
+// Objects as the module sees them, through their tables.
+inline ServiceObject* AsObject(const void* object) {
+  return static_cast<ServiceObject*>(const_cast<void*>(object));
+}
+inline uint32_t Release(const void* object) {
+  return AsObject(object)->header.Release(AsObject(object));
+}
+// The calling thread's failure record on an object, and what GetErrorInfo answered.
+struct Record {
+  SLResult read;
+  SLErrorInfo info;
+};
+inline Record RecordOf(const void* object) {
+  Record record{SL_OK, {}};
+  record.read = AsObject(object)->header.GetErrorInfo(AsObject(object), &record.info, 0);
+  return record;
+}
+inline uint32_t AtomOf(const char* name) {  // from the atom library the executable links
+  uint32_t atom = SL_UNRESOLVED_ATOM;
+  SLGetAtomFromString(name, &atom);
+  return atom;
+}
+
+// The SLFileSystem entries in table order, then the two counted base entries.
+// clang-format off
+enum Entry : int {
+  kGetFileSystemName, kCreateFolder, kCreateAllFolders, kRemoveFolder, kOpenFile, kCloseFile,
+  kIsFileExists, kReadFile, kWriteFile, kFlushFile, kGetFilePos, kSetFilePos, kGetFileSize,
+  kRemoveFile, kAddRef, kRelease, kEntries
+};
+// clang-format on
+
+struct Fault {
+  Fault(uint64_t call = 0, bool always = false, bool recorded = true,
+        SLResult result = SL_OS_FAILURE,
+        uint64_t bytes = 0)  // NOLINT: {2, true} reads as a record
+      : at(call), forGood(always), record(recorded), code(result), moved(bytes) {}
+  uint64_t at;   // the call of the entry (from 1) that fails; 0: none
+  bool forGood;  // every later call fails too
+  bool record;   // the failure leaves a record for GetErrorInfo
+  SLResult code;
+  uint64_t moved;             // ReadFile, WriteFile: bytes a failing call still moves
+  std::deque<uint64_t> caps;  // ReadFile, WriteFile: the next calls move at most this many
 };
 
-constexpr uint32_t SlotBit(FileSystemSlot slot) { return 1u << slot; }
-constexpr uint32_t kAllSlots = (1u << kFileSystemSlotCount) - 1;
-
-struct FaultPlan {
-  uint64_t failAt = 0;                // the counted call (from 1) that fails; 0: none
-  bool persistent = false;            // every counted call after it fails too
-  bool withRecord = true;             // injected failures leave error information
-  SLResult code = SL_OS_FAILURE;      // the code an injected failure returns
-  uint32_t countedSlots = kAllSlots;  // which entries count (SlotBit of each)
-  bool partialTransfers = false;      // failing reads and writes move half the request first
+struct Call {
+  Entry entry;
+  uint64_t size;   // asked for or offered (ReadFile, WriteFile), the position (SetFilePos)
+  uint64_t moved;  // what a ReadFile or WriteFile moved
+  SLResult code;
+  bool recorded;  // a failure that left a record (the module raises it)
 };
 
-class FaultFileSystem {
+class FaultFileSystem : public sl::sdk::FileSystemBase {
  public:
-  // Wraps `inner`, taking a reference of its own; reports `nameAtom` as its name.
-  FaultFileSystem(SLFileSystem* inner, uint32_t nameAtom);
-  ~FaultFileSystem();
-  FaultFileSystem(const FaultFileSystem&) = delete;
-  FaultFileSystem& operator=(const FaultFileSystem&) = delete;
+  static constexpr uint32_t kName = 0x46415554;
+  explicit FaultFileSystem(SLFileSystem* inner = nullptr, uint32_t nameAtom = kName);
+  ~FaultFileSystem() override;
+  const char* DisplayName() const override { return "FaultFileSystem"; }
 
-  SLFileSystem* fs() { return &object_.table; }
+  sl::sdk::MemoryFileSystem* memory() const { return memory_.get(); }
+  // Opens a file of the file system below (not counted, not recorded).
+  SLFileHandle Open(const char16_t* path, uint32_t mode);
+  // The calls so far, as "Read(4096) Flush! Release" ("!": it failed), each entry by a short
+  // name: Name Mkdir MkdirAll Rmdir Open Close Exists Read Write Flush Pos Seek Size Remove.
+  std::string Trace() const;
+  // Sets an entry's fault record, counting its `at` from the entry's next call.
+  void Arm(Entry entry, Fault fault);
 
-  // Starts a new plan; the call count starts again from 0.
-  void Arm(const FaultPlan& plan);
-  void Disarm() { Arm(FaultPlan{}); }
+  std::array<Fault, kEntries> faults;
+  std::array<uint64_t, kEntries> calls{};
+  std::vector<Call> log;
+  bool logging = true;    // off: recording allocates nothing
+  uint64_t failures = 0;  // injected so far
+  uint64_t written = 0;   // bytes WriteFile handed to the file system below
+  size_t openFiles() const { return open_.size(); }
 
-  uint64_t countedCalls() const { return counted_; }
-  uint64_t injectedFailures() const { return injected_; }
-  uint64_t callsOf(FileSystemSlot slot) const { return callsBySlot_[slot]; }
-  uint64_t injectedInto(FileSystemSlot slot) const { return injectedBySlot_[slot]; }
-  // Bytes the file system below reported as written through this object.
-  uint64_t bytesWritten() const { return bytesWritten_; }
-  int32_t refCount() const { return refCount_.load(); }
-  size_t openHandles() const { return open_.size(); }
-  // The code of the record GetErrorInfo yields now (0 when it yields none).
-  SLResult recordedCode() const { return hasRecord_ ? record_.code : 0; }
+ protected:
+  SLResult OpenFile(std::u16string_view path, sl::sdk::OpenMode mode, SLFileHandle* file) override;
+  SLResult CloseFile(SLFileHandle file) override;
+  SLResult ReadFile(SLFileHandle file, void* buffer, uint64_t size, uint64_t* done) override;
+  SLResult WriteFile(SLFileHandle file, const void* buffer, uint64_t size, uint64_t* done) override;
+  SLResult FlushFile(SLFileHandle file) override;
+  SLResult GetFilePos(SLFileHandle file, uint64_t* position) override;
+  SLResult SetFilePos(SLFileHandle file, int64_t position) override;
+  SLResult GetFileSize(SLFileHandle file, uint64_t* size) override;
 
  private:
-  struct Object {
-    SLFileSystem table;  // first: the object's address is the table's
-    FaultFileSystem* owner;
-  };
+  static FaultFileSystem& Of(void* self);
+  bool Injects(Entry entry);
+  SLResult Finish(Entry entry, uint64_t size, SLResult code, bool injected, uint64_t moved = 0);
+  template <class Forward>
+  SLResult Pass(Entry entry, Forward forward, uint64_t size = 0) {
+    const bool injected = Injects(entry);
+    return Finish(entry, size, injected ? faults[entry].code : forward(), injected);
+  }
+  template <class Forward>
+  SLResult Move(Entry entry, uint64_t size, uint64_t* done, Forward forward);
 
-  static FaultFileSystem& Of(const void* self);
-  // Counts a call of `slot` and tells whether it is to fail.
-  bool Inject(FileSystemSlot slot);
-  // The injected failure's code, after leaving (or clearing) the record.
-  SLResult Injected(FileSystemSlot slot);
-  // Passes a result of the file system below on, with its record when it failed.
-  SLResult Forwarded(SLResult result);
-
-  static uint32_t AddRef(ServiceObject* self);
-  static uint32_t Release(ServiceObject* self);
-  static uint32_t GetRefCount(ServiceObject* self);
-  static SLResult GetErrorInfo(ServiceObject* self, SLErrorInfo* info, uint64_t reserved);
-
-  static SLResult GetFileSystemName(SLFileSystem* self, uint32_t* atom);
-  static SLResult CreateFolder(SLFileSystem* self, const SLChar16* path);
-  static SLResult CreateAllFolders(SLFileSystem* self, const SLChar16* path);
-  static SLResult RemoveFolder(SLFileSystem* self, const SLChar16* path);
-  static SLResult OpenFile(SLFileSystem* self, const SLChar16* path, uint32_t mode,
-                           SLFileHandle* file);
-  static SLResult CloseFile(SLFileSystem* self, SLFileHandle file);
-  static SLResult IsFileExists(SLFileSystem* self, const SLChar16* path, uint8_t* exists);
-  static SLResult ReadFile(SLFileSystem* self, SLFileHandle file, void* buffer, uint64_t size,
-                           uint64_t* done);
-  static SLResult WriteFile(SLFileSystem* self, SLFileHandle file, const void* buffer,
-                            uint64_t size, uint64_t* done);
-  static SLResult FlushFile(SLFileSystem* self, SLFileHandle file);
-  static SLResult GetFilePos(SLFileSystem* self, SLFileHandle file, uint64_t* position);
-  static SLResult SetFilePos(SLFileSystem* self, SLFileHandle file, int64_t position);
-  static SLResult GetFileSize(SLFileSystem* self, SLFileHandle file, uint64_t* size);
-  static SLResult RemoveFile(SLFileSystem* self, const SLChar16* path);
-  static SLResult MakeDIPathFromPath(SLFileSystem* self, const SLChar16* path, SLChar16* out,
-                                     uint64_t outSize);
-  static SLResult MakePathFromDIPath(SLFileSystem* self, const SLChar16* path, SLChar16* out,
-                                     uint64_t outSize);
-  static SLResult Search(SLFileSystem* self, const SLChar16* pattern,
-                         SLFileSystemSearchResult** result);
-
-  Object object_;
-  SLFileSystem* inner_;
-  uint32_t nameAtom_;
-  FaultPlan plan_;
-  uint64_t counted_ = 0;
-  uint64_t injected_ = 0;
-  uint64_t callsBySlot_[kFileSystemSlotCount] = {};
-  uint64_t injectedBySlot_[kFileSystemSlotCount] = {};
-  uint64_t bytesWritten_ = 0;
-  std::atomic<int32_t> refCount_{1};
+  sl::sdk::Ref<sl::sdk::MemoryFileSystem> memory_;
+  sl::sdk::Ref<SLFileSystem> inner_;
+  SLFileSystem* below_;
   std::set<SLFileHandle> open_;
-  bool hasRecord_ = false;
-  SLErrorInfo record_{};
-  SLChar16 message_[128] = {};
+  bool silent_ = false;  // the last failure left no record
+  decltype(ServiceFunctionTable::GetErrorInfo) recordOf_;
+};
+
+// Callback records over one open file of a file system: each callback is one call of its table
+// (Read: ReadFile, all ones when that fails; Write: WriteFile; Flush: FlushFile, 0 when that
+// fails; Close: CloseFile), so callback streams show in the same trace as file streams.
+struct FileCallbacks {
+  SLFileSystem* fs;
+  SLFileHandle file;
+  SLReadHandler reader() const;
+  SLWriteHandler writer() const;
 };
 
 }  // namespace sltest

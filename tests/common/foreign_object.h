@@ -1,18 +1,41 @@
-// A host-made object with a hand-written table: any table size, any null entries, counted
-// AddRef/Release and a failure record of its own. Used to check that the module calls other
-// objects only by the calling rules.
+// The knobs the runtime and file-system tests turn on a host-made file system, on the one fake
+// of the tests (fault_file_system.h): its table as a plain member to bend, the name it reports
+// or the code its name entry fails with, a failure record of the test's own making, and AddRef
+// and Release calls that are counted but free nothing. No GetRefCount or GetWeakRef entry.
 #pragma once
 
-#include <cstdint>
-#include <cstring>
 #include <vector>
 
-#include "slservices/slservices.h"
+#include "common/fault_file_system.h"
 
 namespace sltest {
 
-struct ForeignFileSystem {
-  SLFileSystem table;  // must stay first: the object's address is the table's
+struct ForeignFileSystem : FaultFileSystem {
+  explicit ForeignFileSystem(uint32_t tableSize = SL_FILESYSTEM_TABLE_SIZE) {
+    ServiceFunctionTable& header = table.header;
+    header.tableSize = tableSize;
+    header.GetRefCount = nullptr;
+    header.GetWeakRef = nullptr;
+    header.AddRef = [](ServiceObject* self) { return static_cast<uint32_t>(++Of(self).addRefs); };
+    header.Release = [](ServiceObject* self) { return static_cast<uint32_t>(++Of(self).releases); };
+    header.GetErrorInfo = [](ServiceObject* self, SLErrorInfo* info, uint64_t) {
+      *info = Of(self).hasErrorRecord ? Of(self).record : SLErrorInfo{};
+      return Of(self).hasErrorRecord ? SL_OK : SL_NOT_FOUND;
+    };
+    table.GetFileSystemName = [](SLFileSystem* self, uint32_t* atom) {
+      ForeignFileSystem& me = Of(self);
+      me.calls.push_back("GetFileSystemName");
+      if (me.nameResult == SL_OK) *atom = me.nameAtom;
+      return me.nameResult;
+    };
+  }
+  static ForeignFileSystem& Of(void* self) {
+    return *static_cast<ForeignFileSystem*>(
+        reinterpret_cast<sl::sdk::Shell<SLFileSystem>*>(self)->owner);
+  }
+  SLFileSystem* fs() { return &table; }
+
+  SLFileSystem& table = *FaultFileSystem::table();  // hides table(): tests write table.header
   int addRefs = 0;
   int releases = 0;
   uint32_t nameAtom = 0x1234;
@@ -20,41 +43,6 @@ struct ForeignFileSystem {
   bool hasErrorRecord = false;
   SLErrorInfo record{};
   std::vector<const char*> calls;
-
-  explicit ForeignFileSystem(uint32_t tableSize = SL_FILESYSTEM_TABLE_SIZE) {
-    std::memset(&table, 0, sizeof(table));
-    table.header.interfaceId = SL_FILESYSTEM_ID;
-    table.header.tableSize = tableSize;
-    table.header.interfaceName = "SLFileSystem";
-    table.header.AddRef = &AddRef;
-    table.header.Release = &Release;
-    table.header.GetErrorInfo = &GetErrorInfo;
-    table.GetFileSystemName = &GetFileSystemName;
-    std::memcpy(table.endMarker, "EOFT", 4);
-  }
-
-  SLFileSystem* fs() { return &table; }
-  static ForeignFileSystem* Of(const void* self) {
-    return static_cast<ForeignFileSystem*>(const_cast<void*>(self));
-  }
-
-  static uint32_t AddRef(ServiceObject* self) { return ++Of(self)->addRefs; }
-  static uint32_t Release(ServiceObject* self) { return ++Of(self)->releases; }
-  static SLResult GetErrorInfo(ServiceObject* self, SLErrorInfo* info, uint64_t) {
-    ForeignFileSystem* me = Of(self);
-    if (!me->hasErrorRecord) {
-      std::memset(info, 0, sizeof(*info));
-      return SL_NOT_FOUND;
-    }
-    *info = me->record;
-    return SL_OK;
-  }
-  static SLResult GetFileSystemName(SLFileSystem* self, uint32_t* atom) {
-    ForeignFileSystem* me = Of(self);
-    me->calls.push_back("GetFileSystemName");
-    if (me->nameResult == SL_OK) *atom = me->nameAtom;
-    return me->nameResult;
-  }
 };
 
 }  // namespace sltest

@@ -3,7 +3,6 @@
 #include "slservices/sl_zip.h" /* declarations only: nothing here calls it */
 
 size_t c_sizeof_file_system(void) { return sizeof(SLFileSystem); }
-size_t c_sizeof_stream_service(void) { return sizeof(SLStreamService); }
 size_t c_offsetof_search(void) { return offsetof(SLFileSystem, Search); }
 size_t c_offsetof_get_file_info(void) { return offsetof(SLFileSystemSearchResult, GetFileInfo); }
 size_t c_sizeof_error_info(void) { return sizeof(SLErrorInfo); }

@@ -1,28 +1,39 @@
-// What the host-style tests share: loading the built module by path, as a host does.
+// The host-side tests load the built module from beside the executable, as a host does: a load
+// of their own, so each test starts with the module's state as a new process finds it. The
+// fixture adds both services, the default file system and a temporary folder.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 
-#include "slservices/sdk/module.hpp"
+#include "common/fault_file_system.h"
+#include "slservices/sdk/sdk.hpp"
 
 namespace sltest {
 
-// The module beside the test executables (tests run in the binaries' folder).
-inline std::unique_ptr<sl::sdk::Module> LoadBuiltModule() {
-  std::string error;
-  auto module = sl::sdk::Module::Load(std::string("./") + sl::sdk::Module::DefaultFileName(),
-                                      &error);
-  EXPECT_NE(module, nullptr) << error;
-  return module;
+inline std::unique_ptr<sl::sdk::Module> LoadModule() {
+  return sl::sdk::Module::Open(sl::sdk::Module::BesideExecutable());
 }
 
-inline uint32_t AtomOf(const char* name) {
-  uint32_t atom = SL_UNRESOLVED_ATOM;
-  SLGetAtomFromString(name, &atom);
-  return atom;
-}
+class HostTest : public ::testing::Test {
+ protected:
+  ~HostTest() override { std::filesystem::remove_all(dir_); }
+
+  std::unique_ptr<sl::sdk::Module> module_ = LoadModule();  // first: it goes last
+  sl::sdk::FileSystemService files_{*module_};
+  sl::sdk::StreamService streams_{*module_};
+  sl::sdk::FileSystem fs_ = files_.Default();
+  std::filesystem::path dir_ = [] {
+    const auto path =
+        std::filesystem::temp_directory_path() /
+        ("sl-host-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::filesystem::create_directories(path);
+    return path;
+  }();
+};
 
 }  // namespace sltest

@@ -1,255 +1,271 @@
-// The service object and the entries' own checks: argument failures with their records,
-// handle kinds, and handles that live apart from the object that opened them.
+// The stream service's own side: refused calls with their records, handles that cross and
+// outlive service objects, streams on several threads, what running streams allocate, and file
+// streams over the module's own default file system, end to end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
-#include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "stream_fakes.h"
-#include "stream_test_support.h"
+#include "common/alloc_hook.h"
+#include "common/fault_file_system.h"
+#include "filesystem/factory.h"
+#include "stream/factory.h"
 
-namespace streamtest {
 namespace {
 
-std::string Narrow(const SLChar16* text) {
-  std::string out;
-  for (; text != nullptr && *text != 0; ++text) out.push_back(static_cast<char>(*text));
-  return out;
+using sltest::FaultFileSystem;
+using ObjectPtr = SODetails::BasicServiceObjectPtr<ServiceObject>;
+
+SLStreamService* Streams(const ObjectPtr& service) {
+  return reinterpret_cast<SLStreamService*>(service.get());
 }
+using sltest::RecordOf;
+const auto kUntouched = reinterpret_cast<SLStreamHandle>(uintptr_t{0xBAD});
 
-SLStreamHandle const kUntouched = reinterpret_cast<SLStreamHandle>(uintptr_t{0xBAD});
-
-TEST(StreamServiceObject, FactoryMakesAStreamServiceWithOneReference) {
-  StreamService service;
-  ASSERT_NE(service.get(), nullptr);
-  const ServiceFunctionTable& header = service->header;
-  EXPECT_EQ(header.interfaceId, SL_STREAM_SERVICE_ID);
-  EXPECT_EQ(header.tableSize, SL_STREAM_SERVICE_TABLE_SIZE);
-  EXPECT_STREQ(header.interfaceName, "SLStreamService");
-  EXPECT_EQ(header.GetRefCount(service.object()), 1u);
-  EXPECT_EQ(std::memcmp(service->endMarker, "EOFT", 4), 0);
-  EXPECT_EQ(service->tableStamp, SL_STREAM_SERVICE_STAMP);
-}
-
-// Each entry with an argument it rejects: the code, and the record the failure leaves.
-struct RejectedCall {
-  const char* entry;
-  uint32_t line;
-  std::function<SLResult(SLStreamService*, SLStreamHandle read, SLStreamHandle write)> call;
+struct Ctx {  // a read and a write file stream over one fault-injecting file system
+  SLStreamService* ss;
+  SLFileSystem* fs;
+  SLStreamHandle read = nullptr, write = nullptr, out = kUntouched;
+  uint64_t count = 77;
 };
+// clang-format off
+const std::pair<uint32_t, SLResult (*)(Ctx&)> kRefused[] = {  // the entry's line, a refused call
+  {8, [](Ctx& c) { return c.ss->OpenMemReadStream(c.ss, nullptr, 0, &c.out); }},
+  {9, [](Ctx& c) { return c.ss->OpenFileReadStream(c.ss, nullptr, nullptr, &c.out); }},
+  {10, [](Ctx& c) { return c.ss->OpenFileWriteStream(c.ss, c.fs, nullptr, nullptr); }},
+  {11, [](Ctx& c) { return c.ss->OpenReadStream(c.ss, nullptr, nullptr, &c.out); }},
+  {12, [](Ctx& c) { return c.ss->OpenWriteStream(c.ss, nullptr, nullptr, &c.out); }},
+  {13, [](Ctx& c) { return c.ss->ReadStream(c.ss, c.write, &c.out, 4, &c.count); }},
+  {14, [](Ctx& c) { return c.ss->WriteStream(c.ss, c.read, "abcd", 4, &c.count); }},
+  {15, [](Ctx& c) { return c.ss->FlushStream(c.ss, nullptr); }},
+};
+// clang-format on
 
-TEST(StreamServiceArguments, EveryRejectionGivesThreeAndARecordWithTheEntrysLine) {
-  static const char kData[] = "0123456789";
-  const SLReadHandler readHandler = ReadHandlerFake{}.handler();
-  const SLWriteHandler writeHandler = WriteHandlerFake{}.handler();
-  FakeFileSystem fake;
-  uint64_t count = 0;
-  char buffer[4];
-  const RejectedCall calls[] = {
-      {"OpenMemReadStream", 8,
-       [](SLStreamService* s, SLStreamHandle, SLStreamHandle) {
-         SLStreamHandle out = kUntouched;
-         const SLResult r = s->OpenMemReadStream(s, nullptr, 0, &out);
-         EXPECT_EQ(out, kUntouched);
-         return r;
-       }},
-      {"OpenMemReadStream", 8,
-       [](SLStreamService* s, SLStreamHandle, SLStreamHandle) {
-         return s->OpenMemReadStream(s, kData, 10, nullptr);
-       }},
-      {"OpenFileReadStream", 9,
-       [&](SLStreamService* s, SLStreamHandle, SLStreamHandle) {
-         SLStreamHandle out = kUntouched;
-         const SLResult r = s->OpenFileReadStream(s, nullptr, fake.file(), &out);
-         EXPECT_EQ(out, kUntouched);
-         return r;
-       }},
-      {"OpenFileReadStream", 9,
-       [&](SLStreamService* s, SLStreamHandle, SLStreamHandle) {
-         return s->OpenFileReadStream(s, fake.fs(), fake.file(), nullptr);
-       }},
-      {"OpenFileWriteStream", 10,
-       [&](SLStreamService* s, SLStreamHandle, SLStreamHandle) {
-         SLStreamHandle out = kUntouched;
-         const SLResult r = s->OpenFileWriteStream(s, nullptr, fake.file(), &out);
-         EXPECT_EQ(out, kUntouched);
-         return r;
-       }},
-      {"OpenFileWriteStream", 10,
-       [&](SLStreamService* s, SLStreamHandle, SLStreamHandle) {
-         return s->OpenFileWriteStream(s, fake.fs(), fake.file(), nullptr);
-       }},
-      {"OpenReadStream", 11,
-       [&](SLStreamService* s, SLStreamHandle, SLStreamHandle) {
-         SLStreamHandle out = kUntouched;
-         const SLResult r = s->OpenReadStream(s, nullptr, nullptr, &out);
-         EXPECT_EQ(out, kUntouched);
-         return r;
-       }},
-      {"OpenReadStream", 11,
-       [&](SLStreamService* s, SLStreamHandle, SLStreamHandle) {
-         return s->OpenReadStream(s, &readHandler, nullptr, nullptr);
-       }},
-      {"OpenWriteStream", 12,
-       [&](SLStreamService* s, SLStreamHandle, SLStreamHandle) {
-         SLStreamHandle out = kUntouched;
-         const SLResult r = s->OpenWriteStream(s, nullptr, nullptr, &out);
-         EXPECT_EQ(out, kUntouched);
-         return r;
-       }},
-      {"OpenWriteStream", 12,
-       [&](SLStreamService* s, SLStreamHandle, SLStreamHandle) {
-         return s->OpenWriteStream(s, &writeHandler, nullptr, nullptr);
-       }},
-      {"ReadStream", 13,
-       [&](SLStreamService* s, SLStreamHandle, SLStreamHandle) {
-         return s->ReadStream(s, nullptr, buffer, 4, &count);
-       }},
-      {"ReadStream", 13,
-       [&](SLStreamService* s, SLStreamHandle read, SLStreamHandle) {
-         return s->ReadStream(s, read, buffer, 4, nullptr);
-       }},
-      {"ReadStream", 13,
-       [&](SLStreamService* s, SLStreamHandle, SLStreamHandle write) {
-         return s->ReadStream(s, write, buffer, 4, &count);
-       }},
-      {"WriteStream", 14,
-       [&](SLStreamService* s, SLStreamHandle, SLStreamHandle) {
-         return s->WriteStream(s, nullptr, kData, 4, &count);
-       }},
-      {"WriteStream", 14,
-       [&](SLStreamService* s, SLStreamHandle, SLStreamHandle write) {
-         return s->WriteStream(s, write, kData, 4, nullptr);
-       }},
-      {"WriteStream", 14,
-       [&](SLStreamService* s, SLStreamHandle read, SLStreamHandle) {
-         return s->WriteStream(s, read, kData, 4, &count);
-       }},
-      {"FlushStream", 15,
-       [](SLStreamService* s, SLStreamHandle, SLStreamHandle) {
-         return s->FlushStream(s, nullptr);
-       }},
-  };
-
-  StreamService service;
-  ReadHandlerFake reader;
-  reader.data = "abcdefgh";
-  WriteHandlerFake writer;
-  const SLStreamHandle read = service.OpenRead(reader.handler(), reader.context());
-  const SLStreamHandle write = service.OpenWrite(writer.handler(), writer.context());
-  for (const RejectedCall& c : calls) {
-    SCOPED_TRACE(std::string(c.entry) + " line " + std::to_string(c.line));
-    count = 77;
-    EXPECT_EQ(c.call(service.get(), read, write), SL_INVALID_ARGUMENT);
-    EXPECT_EQ(count, 77u) << "the out count is left as it was";
-
-    SLErrorInfo info{};
-    ASSERT_EQ(service.ErrorInfo(&info), SL_OK);
-    EXPECT_EQ(info.code, SL_INVALID_ARGUMENT);
-    EXPECT_EQ(info.line, c.line);
-    EXPECT_EQ(Narrow(info.message),
-              "SLStreamService::" + std::string(c.entry) + "() failed, code: 0x00000003");
-    EXPECT_EQ(std::string(info.functionName),
-              "SOImpl::CppSLStreamServiceBase<struct SLStreamServiceImpl,class "
-              "SODetails::ServiceObjectTraits>::" +
-                  std::string(c.entry) + "Impl::staticF");
-    EXPECT_STREQ(info.sourceFile, "Support/include/support/details/StreamServiceCalls");
+TEST(StreamService, RefusedCallsGiveThreeAndARecordAndTouchNothing) {
+  ObjectPtr service = sl::stream::CreateStreamService();
+  FaultFileSystem fs;
+  fs.memory()->SetFile("/r", "abcdefgh");
+  Ctx c{Streams(service), fs.table()};
+  ASSERT_EQ(SL_OK, c.ss->OpenFileReadStream(c.ss, c.fs, fs.Open(u"/r", SL_OPEN_READ), &c.read));
+  ASSERT_EQ(SL_OK, c.ss->OpenFileWriteStream(c.ss, c.fs, fs.Open(u"/w", SL_OPEN_CREATE), &c.write));
+  fs.log.clear();
+  for (const auto& [line, call] : kRefused) {
+    EXPECT_EQ(SL_INVALID_ARGUMENT, call(c));
+    EXPECT_TRUE(c.out == kUntouched && c.count == 77) << "out arguments are left as they were";
+    const auto [read, info] = RecordOf(c.ss);
+    EXPECT_EQ(SL_OK, read);
+    EXPECT_EQ(SL_INVALID_ARGUMENT, info.code);
+    EXPECT_EQ(line, info.line);
+    EXPECT_STREQ("Support/include/support/details/StreamServiceCalls", info.sourceFile);
   }
-  // No rejection reached a device or a reference count.
-  EXPECT_TRUE(reader.calls.empty());
-  EXPECT_TRUE(writer.calls.empty());
-  EXPECT_TRUE(fake.calls.empty());
-  EXPECT_EQ(fake.refCount, 1);
-
+  EXPECT_EQ("", fs.Trace()) << "no refused call reached a device or a reference count";
   // Both streams still work after being handed to the wrong entries.
-  EXPECT_EQ(service.Read(read, 8), 8u);
-  EXPECT_EQ(service.Write(write, "xy"), 2u);
-  service.Close(read);
-  service.Close(write);
-  EXPECT_EQ(writer.written, "xy");
+  char bytes[8];
+  EXPECT_EQ(SL_OK, c.ss->ReadStream(c.ss, c.read, bytes, 8, &c.count));
+  EXPECT_EQ("abcdefgh", std::string(bytes, c.count));
+  EXPECT_EQ(SL_OK, c.ss->WriteStream(c.ss, c.write, "xy", 2, &c.count));
+  EXPECT_EQ(SL_OK, c.ss->CloseStream(c.ss, c.read));
+  EXPECT_EQ(SL_OK, c.ss->CloseStream(c.ss, c.write));
+  EXPECT_EQ("xy", *fs.memory()->FileContents("/w"));
+  EXPECT_EQ(1u, fs.RefCount());
 }
 
-TEST(StreamServiceArguments, SuccessfulCallsAndNullCloseLeaveNoRecord) {
-  StreamService service;
-  const std::string data = "abc";
-  const SLStreamHandle mem = service.OpenMem(data);
-  EXPECT_EQ(service.Read(mem, 3), 3u);
-  EXPECT_EQ(service.Read(mem, 3), 0u) << "the end of the data is not a failure";
-  service.Close(mem);
-  EXPECT_EQ(service->CloseStream(service.get(), nullptr), SL_OK);
-
+TEST(StreamService, SuccessesLeaveNoRecord) {
+  ObjectPtr service = sl::stream::CreateStreamService();
+  SLStreamService* ss = Streams(service);
+  static const SLWriteHandler kSink = {[](void*, const void*, uint64_t n) { return n; },
+                                       [](void*) -> uint8_t { return 1; }, [](void*) {}};
+  SLStreamHandle mem = nullptr, write = nullptr;
+  ASSERT_EQ(SL_OK, ss->OpenMemReadStream(ss, "abc", 3, &mem));
+  ASSERT_EQ(SL_OK, ss->OpenWriteStream(ss, &kSink, nullptr, &write));
+  uint64_t done = 9;
+  EXPECT_EQ(SL_OK, ss->ReadStream(ss, mem, nullptr, 0, &done));
+  EXPECT_EQ(0u, done) << "a zero-sized read needs no buffer";
+  EXPECT_EQ(SL_OK, ss->WriteStream(ss, write, nullptr, 0, &done));
+  char bytes[4];
+  EXPECT_EQ(SL_OK, ss->ReadStream(ss, mem, bytes, 4, &done));
+  EXPECT_EQ(SL_OK, ss->ReadStream(ss, mem, bytes, 4, &done)) << "the end is no failure";
+  for (SLStreamHandle h : {mem, write, static_cast<SLStreamHandle>(nullptr)}) {
+    EXPECT_EQ(SL_OK, ss->CloseStream(ss, h));
+  }
   SLErrorInfo info;
   std::memset(&info, 0xAB, sizeof(info));
-  EXPECT_EQ(service.ErrorInfo(&info), SL_NOT_FOUND);
+  EXPECT_EQ(SL_NOT_FOUND, service.AsObject()->header.GetErrorInfo(service.AsObject(), &info, 0));
   const SLErrorInfo zero{};
-  EXPECT_EQ(std::memcmp(&info, &zero, sizeof(info)), 0);
+  EXPECT_EQ(0, std::memcmp(&info, &zero, sizeof(info))) << "the record handed out is zeroed";
 }
 
-TEST(StreamServiceArguments, ZeroSizedTransfersWithNullBuffersSucceed) {
-  StreamService service;
-  WriteHandlerFake writer;
-  const std::string data = "abc";
-  const SLStreamHandle mem = service.OpenMem(data);
-  const SLStreamHandle write = service.OpenWrite(writer.handler(), writer.context());
-  uint64_t done = 9;
-  EXPECT_EQ(service->ReadStream(service.get(), mem, nullptr, 0, &done), SL_OK);
-  EXPECT_EQ(done, 0u);
-  done = 9;
-  EXPECT_EQ(service->WriteStream(service.get(), write, nullptr, 0, &done), SL_OK);
-  EXPECT_EQ(done, 0u);
-  EXPECT_EQ(service.Read(mem, 3), 3u);
-  service.Close(mem);
-  service.Close(write);
-}
-
-TEST(StreamServiceHandles, AHandleWorksThroughAnyServiceObject) {
-  StreamService opener;
-  StreamService other;
-  WriteHandlerFake writer;
-  const SLStreamHandle write = opener.OpenWrite(writer.handler(), writer.context());
-  EXPECT_EQ(other.Write(write, "hello"), 5u);
-  other.Flush(write);
-  EXPECT_EQ(writer.written, "hello");
-
-  // A failure is recorded on the object the call went through, not on the opener.
+// A handle belongs to no service object: any one serves it, failures are recorded on the one
+// called, and streams outlive the object that opened them.
+TEST(StreamService, HandlesWorkThroughAnyServiceObject) {
+  FaultFileSystem fs;
+  fs.memory()->SetFile("/r", "file bytes");
+  SLStreamHandle read = nullptr, write = nullptr;
+  ObjectPtr later = sl::stream::CreateStreamService();
+  SLStreamService* ss = Streams(later);
   uint64_t done = 0;
-  char byte = 0;
-  EXPECT_EQ(other->ReadStream(other.get(), write, &byte, 1, &done), SL_INVALID_ARGUMENT);
-  SLErrorInfo info{};
-  EXPECT_EQ(other.ErrorInfo(&info), SL_OK);
-  EXPECT_EQ(info.line, 13u);
-  EXPECT_EQ(opener.ErrorInfo(&info), SL_NOT_FOUND);
-
-  other.Close(write);
-  EXPECT_EQ(writer.calls.back(), "Close");
+  {
+    ObjectPtr opener = sl::stream::CreateStreamService();
+    SLStreamService* first = Streams(opener);
+    ASSERT_EQ(SL_OK, first->OpenFileReadStream(first, fs.table(), fs.Open(u"/r", 1), &read));
+    ASSERT_EQ(SL_OK, first->OpenFileWriteStream(first, fs.table(), fs.Open(u"/w", 4), &write));
+    EXPECT_EQ(SL_INVALID_ARGUMENT, ss->ReadStream(ss, write, &done, 1, &done));
+    EXPECT_EQ(13u, RecordOf(ss).info.line);
+    EXPECT_EQ(SL_NOT_FOUND, RecordOf(first).read);
+  }
+  char bytes[10];
+  EXPECT_EQ(SL_OK, ss->ReadStream(ss, read, bytes, 10, &done));
+  EXPECT_EQ("file bytes", std::string(bytes, done));
+  EXPECT_EQ(SL_OK, ss->WriteStream(ss, write, "hello", 5, &done));
+  EXPECT_EQ(SL_OK, ss->CloseStream(ss, read));
+  EXPECT_EQ(SL_OK, ss->CloseStream(ss, write));
+  EXPECT_EQ("hello", *fs.memory()->FileContents("/w"));
+  EXPECT_EQ(1u, fs.RefCount());
 }
 
-TEST(StreamServiceHandles, StreamsOutliveTheServiceObjectThatOpenedThem) {
-  ReadHandlerFake reader;
-  reader.data = "still here";
-  FakeFileSystem fake;
-  fake.content = "file bytes";
-  SLStreamHandle read = nullptr;
-  SLStreamHandle file = nullptr;
-  {
-    StreamService opener;
-    read = opener.OpenRead(reader.handler(), reader.context());
-    file = opener.OpenFileRead(fake.fs(), fake.file());
-    opener.Release();  // the object is destroyed here
+// Each thread its own streams on one service object and one default file system, and its own
+// failure record.
+TEST(StreamService, StreamsOnDifferentThreadsAreIndependent) {
+  ObjectPtr service = sl::stream::CreateStreamService(),
+            files = sl::filesystem::CreateFileSystemService();
+  SLStreamService* ss = Streams(service);
+  SLFileSystem* fs = nullptr;
+  auto* fss = reinterpret_cast<SLFileSystemService*>(files.get());
+  ASSERT_EQ(SL_OK, fss->GetDefaultFileSystem(fss, &fs));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([ss, fs, t] {
+      const std::u16string path = u"stream-thread-" + std::u16string(1, u'0' + t);
+      std::string data(9000 + t, '\0'), fromMemory(data.size(), '\0'), fromFile(data.size(), '\0');
+      for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * (t + 3));
+      SLFileHandle file = nullptr;
+      SLStreamHandle mem = nullptr, write = nullptr, read = nullptr;
+      uint64_t done = 0;
+      ASSERT_EQ(SL_OK, fs->OpenFile(fs, path.c_str(), SL_OPEN_CREATE, &file));
+      ASSERT_EQ(SL_OK, ss->OpenFileWriteStream(ss, fs, file, &write));
+      for (size_t at = 0; at < data.size(); at += 333) {
+        EXPECT_EQ(SL_OK, ss->WriteStream(ss, write, &data[at],
+                                         std::min<size_t>(333, data.size() - at), &done));
+      }
+      EXPECT_EQ(SL_OK, ss->CloseStream(ss, write));
+      ASSERT_EQ(SL_OK, fs->OpenFile(fs, path.c_str(), SL_OPEN_READ, &file));
+      ASSERT_EQ(SL_OK, ss->OpenFileReadStream(ss, fs, file, &read));
+      ASSERT_EQ(SL_OK, ss->OpenMemReadStream(ss, data.data(), data.size(), &mem));
+      for (size_t at = 0; at < data.size(); at += 700) {
+        const uint64_t size = std::min<size_t>(700, data.size() - at);
+        EXPECT_EQ(SL_OK, ss->ReadStream(ss, mem, &fromMemory[at], size, &done));
+        EXPECT_EQ(SL_OK, ss->ReadStream(ss, read, &fromFile[at], size, &done));
+      }
+      // A refused call on this thread leaves this thread's record only.
+      EXPECT_EQ(SL_INVALID_ARGUMENT, t % 2 == 0 ? ss->FlushStream(ss, nullptr)
+                                                : ss->WriteStream(ss, read, "x", 1, &done));
+      EXPECT_EQ(t % 2 == 0 ? 15u : 14u, RecordOf(ss).info.line);
+      for (SLStreamHandle h : {mem, read}) EXPECT_EQ(SL_OK, ss->CloseStream(ss, h));
+      EXPECT_TRUE(fromMemory == data && fromFile == data);
+      EXPECT_EQ(SL_OK, fs->RemoveFile(fs, path.c_str()));
+    });
   }
-  StreamService later;
-  std::string text;
-  EXPECT_EQ(later.Read(read, 10, &text), 10u);
-  EXPECT_EQ(text, "still here");
-  EXPECT_EQ(later.Read(file, 10, &text), 10u);
-  EXPECT_EQ(text, "file bytes");
-  later.Close(read);
-  later.Close(file);
-  EXPECT_EQ(reader.calls.back(), "Close");
-  EXPECT_EQ(fake.calls.back(), "Release");
-  EXPECT_EQ(fake.refCount, 1);
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(SL_NOT_FOUND, RecordOf(ss).read) << "no failure on the main thread";
+  sltest::Release(fs);
+}
+
+// Once open, streams of every kind read, write and flush without allocating; a memory stream
+// reads the caller's block in place.
+TEST(StreamService, RunningStreamsAllocateNothing) {
+  ObjectPtr service = sl::stream::CreateStreamService();
+  SLStreamService* ss = Streams(service);
+  FaultFileSystem fs;
+  fs.logging = false;
+  std::string block(1 << 20, 'b');
+  for (const char* name : {"/r", "/w1", "/w2"}) fs.memory()->SetFile(name, block);  // in place
+  sltest::FileCallbacks in{fs.table(), fs.Open(u"/r", SL_OPEN_READ)};
+  sltest::FileCallbacks out{fs.table(), fs.Open(u"/w1", SL_OPEN_WRITE)};
+  const SLReadHandler reader = in.reader();
+  const SLWriteHandler writer = out.writer();
+  SLStreamHandle h[5] = {};
+  ASSERT_EQ(SL_OK, ss->OpenMemReadStream(ss, block.data(), block.size(), &h[0]));
+  ASSERT_EQ(SL_OK, ss->OpenReadStream(ss, &reader, &in, &h[1]));
+  ASSERT_EQ(SL_OK, ss->OpenFileReadStream(ss, fs.table(), fs.Open(u"/r", 1), &h[2]));
+  ASSERT_EQ(SL_OK, ss->OpenWriteStream(ss, &writer, &out, &h[3]));
+  ASSERT_EQ(SL_OK, ss->OpenFileWriteStream(ss, fs.table(), fs.Open(u"/w2", 2), &h[4]));
+  std::string buffer(8192, '\0');
+  for (int kind = 0; kind < 5; ++kind) {
+    for (int round = 0; round < 21; ++round) {
+      const uint64_t before = sltest::Allocations();
+      for (const uint64_t size : {1, 100, 5000, 4096}) {
+        uint64_t done = 0;
+        EXPECT_EQ(SL_OK, kind < 3 ? ss->ReadStream(ss, h[kind], buffer.data(), size, &done)
+                                  : ss->WriteStream(ss, h[kind], buffer.data(), size, &done));
+        EXPECT_EQ(size, done);
+        EXPECT_EQ(SL_OK, ss->FlushStream(ss, h[kind]));
+      }
+      EXPECT_EQ(round == 0 ? sltest::Allocations() : before, sltest::Allocations()) << kind;
+    }
+    EXPECT_EQ(SL_OK, ss->CloseStream(ss, h[kind]));
+  }
+  EXPECT_GT(fs.calls[sltest::kReadFile], 2 * 21 * 2u);
+  EXPECT_GT(fs.written, 2 * 21 * 9000u);
+  // The memory stream read the block itself, not a copy: a byte changed after the Open is read.
+  ASSERT_EQ(SL_OK, ss->OpenMemReadStream(ss, block.data(), block.size(), &h[0]));
+  block[0] = 'Z';
+  uint64_t done = 0;
+  EXPECT_EQ(SL_OK, ss->ReadStream(ss, h[0], buffer.data(), 1, &done));
+  EXPECT_EQ('Z', buffer[0]);
+  EXPECT_EQ(SL_OK, ss->CloseStream(ss, h[0]));
+}
+
+// A host's whole request over the module's own default file system, from the file-system
+// service to the disk and back.
+TEST(StreamService, FileStreamsOverTheDefaultFileSystem) {
+  ObjectPtr files = sl::filesystem::CreateFileSystemService();
+  auto* fss = reinterpret_cast<SLFileSystemService*>(files.get());
+  SLFileSystem* fs = nullptr;
+  ASSERT_EQ(SL_OK, fss->GetDefaultFileSystem(fss, &fs));
+  auto* object = reinterpret_cast<ServiceObject*>(fs);
+  const uint32_t refs = object->header.GetRefCount(object);
+  ObjectPtr service = sl::stream::CreateStreamService();
+  SLStreamService* ss = Streams(service);
+  const char16_t* path = u"stream_service_test.bin";
+  std::string data(10001, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 13);
+  SLFileHandle file = nullptr;
+  SLStreamHandle h = nullptr;
+  uint64_t done = 0, size = 0;
+  ASSERT_EQ(SL_OK, fs->OpenFile(fs, path, SL_OPEN_CREATE, &file));
+  ASSERT_EQ(SL_OK, ss->OpenFileWriteStream(ss, fs, file, &h));
+  EXPECT_EQ(refs + 1, object->header.GetRefCount(object));
+  EXPECT_EQ(SL_OK, ss->WriteStream(ss, h, data.data(), 3000, &done));
+  EXPECT_EQ(SL_OK, fs->GetFileSize(fs, file, &size));
+  EXPECT_EQ(0u, size) << "buffered";
+  EXPECT_EQ(SL_OK, ss->FlushStream(ss, h));
+  EXPECT_EQ(SL_OK, fs->GetFileSize(fs, file, &size));
+  EXPECT_EQ(3000u, size);
+  EXPECT_EQ(SL_OK, ss->WriteStream(ss, h, data.data() + 3000, 7000, &done));
+  EXPECT_EQ(SL_OK, ss->CloseStream(ss, h));
+  EXPECT_EQ(SL_NOT_FOUND, RecordOf(fs).read) << "every write, flush and the close succeeded";
+  ASSERT_EQ(SL_OK, fs->OpenFile(fs, path, SL_OPEN_READ, &file));
+  ASSERT_EQ(SL_OK, ss->OpenFileReadStream(ss, fs, file, &h));
+  std::string back(data.size(), '\0');
+  EXPECT_EQ(SL_OK, ss->ReadStream(ss, h, back.data(), 6000, &done));
+  EXPECT_EQ(6000u, done);
+  EXPECT_EQ(SL_OK, ss->ReadStream(ss, h, back.data() + 6000, 4001, &done));
+  EXPECT_EQ(4000u, done);
+  EXPECT_TRUE(back.substr(0, 10000) == data.substr(0, 10000)) << "the file's bytes in order";
+  EXPECT_EQ(SL_OK, ss->CloseStream(ss, h));
+  EXPECT_EQ(refs, object->header.GetRefCount(object)) << "the stream gave its reference back";
+  // The close flushed the read handle, which the default file system refuses (15), and closed it:
+  // the file, shared with no writer while open for reading, opens for writing again.
+  const auto [read, info] = RecordOf(fs);
+  EXPECT_EQ(SL_ACCESS_DENIED, info.code);
+  EXPECT_EQ(20u, info.line);
+  ASSERT_EQ(SL_OK, fs->OpenFile(fs, path, SL_OPEN_WRITE, &file));
+  EXPECT_EQ(SL_OK, fs->CloseFile(fs, file));
+  EXPECT_EQ(SL_OK, fs->RemoveFile(fs, path));
+  sltest::Release(fs);
 }
 
 }  // namespace
-}  // namespace streamtest
