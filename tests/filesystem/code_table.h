@@ -39,7 +39,7 @@ inline void ExpectCodes(const void* object, const std::string& interfaceName, ui
       EXPECT_TRUE(before.code == after.code && before.line == after.line) << row.call;
       continue;
     }
-    const std::string entry(row.call, std::strchr(row.call, '('));
+    const std::string entry(row.call, std::strcspn(row.call, "("));
     const auto index = std::find(entries.begin(), entries.end(), entry) - entries.begin();
     char message[160];
     std::snprintf(message, sizeof message, "%s::%s() failed, code: 0x%08x", interfaceName.c_str(),

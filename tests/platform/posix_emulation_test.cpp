@@ -92,6 +92,22 @@ TEST(WriteFile, AFileTooLargeAnswersDiskFull) {
   ::unlink(name);
 }
 
+// Without a high half a position past 4 GiB could not be read back: the call fails, as Windows
+// documents (Wine returns the low half).
+TEST(SetFilePointer, APositionPastFourGiBNeedsTheHighHalf) {
+  char name[] = "/tmp/sl-far-XXXXXX";
+  ::close(::mkstemp(name));
+  const std::u16string path(name, name + sizeof name - 1);
+  const FileHandle h = CreateFileW(path.c_str(), kGenericRead, 0, kOpenExisting);
+  int32_t high = 1;
+  EXPECT_EQ(0u, SetFilePointer(h, 0, &high, kFileBegin));
+  SetLastError(kErrorSuccess);
+  EXPECT_EQ(kInvalidSetFilePointer, SetFilePointer(h, 0, nullptr, kFileCurrent));
+  EXPECT_EQ(kErrorInvalidParameter, GetLastError());
+  EXPECT_TRUE(CloseHandle(h));
+  ::unlink(name);
+}
+
 // The system's id of each thread, read once per thread, and read afresh in a child of fork.
 TEST(CurrentThreadId, IsTheSystemIdOfEachThreadAndOfAForkedChild) {
   const uint32_t main = CurrentThreadId();
