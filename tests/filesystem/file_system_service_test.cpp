@@ -1,27 +1,21 @@
 // The file-system service: its default file system, and the registry keyed by the name each
-// file system reports about itself, with foreign file systems made from hand-written C tables.
+// file system reports about itself, with host-made file systems of hand-written tables.
 #include <gtest/gtest.h>
 
+#include "code_table.h"
+#include "common/foreign_object.h"
 #include "filesystem/file_system_service.h"
-#include "foreign_file_system.h"
-#include "fs_test_support.h"
 
 namespace {
 
-using fstest::AtomOf;
 using fstest::RefCount;
+using sltest::ForeignFileSystem;
 
 class FileSystemServiceTest : public ::testing::Test {
  protected:
-  FileSystemServiceTest() {
-    ForeignFileSystemInit(&foreign, 0x5150);
-    ForeignFileSystemInit(&second, 0x6160);
-    ForeignFileSystemInit(&third, 0x7170);
-  }
   ~FileSystemServiceTest() override {
     if (service != nullptr) fstest::Release(service);
   }
-
   SLFileSystem* Default() {
     SLFileSystem* fs = nullptr;
     EXPECT_EQ(SL_OK, service->GetDefaultFileSystem(service, &fs));
@@ -29,233 +23,154 @@ class FileSystemServiceTest : public ::testing::Test {
   }
   SLResult Register(SLFileSystem* fs) { return service->RegisterFileSystem(service, fs); }
   SLResult Unregister(SLFileSystem* fs) { return service->UnregisterFileSystem(service, fs); }
-  SLResult Lookup(uint32_t atom, SLFileSystem** fs) {
-    return service->GetRegisteredFileSystemByName(service, atom, fs);
-  }
-  // Destroys the service now; the fixture no longer holds it.
-  void DestroyService() {
-    EXPECT_EQ(0u, fstest::Release(service));
-    service = nullptr;
+  // The object registered under `atom` (a new reference), or nullptr.
+  SLFileSystem* Lookup(uint32_t atom) {
+    SLFileSystem* fs = nullptr;
+    const SLResult result = service->GetRegisteredFileSystemByName(service, atom, &fs);
+    EXPECT_EQ(result == SL_OK, fs != nullptr) << result;
+    return fs;
   }
 
   SLFileSystemService* service = sl::filesystem::CreateFileSystemServiceObject();
-  // Host-made file systems; they outlive the service, which may still hold them.
-  ForeignFileSystem foreign;
-  ForeignFileSystem second;
-  ForeignFileSystem third;
-  const uint32_t defaultAtom = AtomOf("Default");
+  ForeignFileSystem foreign, second;  // they outlive the service, which may still hold them
+  const uint32_t defaultAtom = fstest::AtomOf("Default");
 };
 
-TEST_F(FileSystemServiceTest, NewServiceHoldsItsDefaultTwiceAndHandsOutNewReferences) {
+TEST_F(FileSystemServiceTest, HoldsItsDefaultTwiceAndAnswersBadRequests) {
   SLFileSystem* fs = Default();
   EXPECT_EQ(3u, RefCount(fs));  // the default reference, its registry entry, ours
   uint32_t atom = 0;
   EXPECT_EQ(SL_OK, fs->GetFileSystemName(fs, &atom));
   EXPECT_EQ(defaultAtom, atom);
-  EXPECT_NE(SL_UNRESOLVED_ATOM, atom);
-
-  SLFileSystem* found = nullptr;
-  ASSERT_EQ(SL_OK, Lookup(defaultAtom, &found));
-  EXPECT_EQ(fs, found);
+  EXPECT_EQ(fs, Lookup(defaultAtom));
   EXPECT_EQ(4u, RefCount(fs));
-  fstest::Release(found);
   fstest::Release(fs);
-  EXPECT_EQ(2u, RefCount(fs));
+  fstest::Release(fs);
   EXPECT_EQ(1u, RefCount(service));
-}
-
-TEST_F(FileSystemServiceTest, NullArgumentsAndUnknownNamesLeaveEverythingAsItWas) {
-  SLFileSystem* const untouched = reinterpret_cast<SLFileSystem*>(&foreign);
-  SLFileSystem* out = untouched;
-  EXPECT_EQ(SL_INVALID_ARGUMENT, service->GetDefaultFileSystem(service, nullptr));
-  EXPECT_EQ(SL_INVALID_ARGUMENT, Register(nullptr));
-  EXPECT_EQ(SL_INVALID_ARGUMENT, Unregister(nullptr));
-  EXPECT_EQ(SL_INVALID_ARGUMENT, Lookup(defaultAtom, nullptr));
-  EXPECT_EQ(SL_INVALID_ARGUMENT, Lookup(0, &out));
-  EXPECT_EQ(SL_NOT_FOUND, Lookup(0x5150, &out));
-  EXPECT_EQ(untouched, out);
-  EXPECT_EQ(SL_NOT_FOUND, Unregister(&foreign.table));
-  EXPECT_EQ(0u, foreign.addRefCalls + foreign.releaseCalls);
-}
-
-TEST_F(FileSystemServiceTest, FailureRecordsNameTheServiceEntry) {
-  EXPECT_EQ(SL_NOT_FOUND, Unregister(&foreign.table));
-  fstest::Failure failure = fstest::LastFailure(service);
-  EXPECT_EQ(SL_OK, failure.status);
-  EXPECT_EQ(11u, failure.code);
-  EXPECT_EQ(13u, failure.line);
-  EXPECT_EQ(u"SLFileSystemService::UnregisterFileSystem() failed, code: 0x0000000b",
-            failure.message);
-  EXPECT_EQ(
-      "SOImpl::CppSLFileSystemServiceBase<struct SLFileSystemServiceImpl,class "
-      "SODetails::ServiceObjectTraits>::UnregisterFileSystemImpl::staticF",
-      failure.functionName);
-
-  SLFileSystem* fs = Default();
-  EXPECT_EQ(SL_ALREADY_EXISTS, Register(fs));
-  failure = fstest::LastFailure(service);
-  EXPECT_EQ(12u, failure.line);
-  EXPECT_EQ(u"SLFileSystemService::RegisterFileSystem() failed, code: 0x00000010", failure.message);
-  fstest::Release(fs);
-}
-
-TEST_F(FileSystemServiceTest, ANameIsTakenWhateverObjectReportsIt) {
-  SLFileSystem* fs = Default();
-  EXPECT_EQ(SL_ALREADY_EXISTS, Register(fs));
-  foreign.atom = defaultAtom;
-  EXPECT_EQ(SL_ALREADY_EXISTS, Register(&foreign.table));
-  EXPECT_EQ(0u, foreign.addRefCalls);
-  EXPECT_EQ(3u, RefCount(fs));
-
-  // Any object of the same name removes the entry, and the registry's reference goes from the
-  // object in the entry, not from the one given.
-  EXPECT_EQ(SL_OK, Unregister(&foreign.table));
-  EXPECT_EQ(0u, foreign.releaseCalls);
+  SLFileSystem* out = foreign.fs();
+  fstest::ExpectCodes(
+      service, "SLFileSystemService", 11,
+      {"GetDefaultFileSystem", "RegisterFileSystem", "UnregisterFileSystem",
+       "GetRegisteredFileSystemByName"},
+      {
+          FSTEST_ROW(service, 3, GetDefaultFileSystem(service, nullptr)),
+          FSTEST_ROW(service, 3, RegisterFileSystem(service, nullptr)),
+          FSTEST_ROW(service, 3, UnregisterFileSystem(service, nullptr)),
+          FSTEST_ROW(service, 3, GetRegisteredFileSystemByName(service, defaultAtom, nullptr)),
+          FSTEST_ROW(service, 3, GetRegisteredFileSystemByName(service, 0, &out)),
+          FSTEST_ROW(service, 11, GetRegisteredFileSystemByName(service, 0x5150, &out)),
+          FSTEST_ROW(service, 11, UnregisterFileSystem(service, foreign.fs())),
+          FSTEST_ROW(service, 16, RegisterFileSystem(service, fs)),
+      });
+  EXPECT_EQ(foreign.fs(), out);
+  EXPECT_EQ(0, foreign.addRefs + foreign.releases);
   EXPECT_EQ(2u, RefCount(fs));
-  SLFileSystem* found = nullptr;
-  EXPECT_EQ(SL_NOT_FOUND, Lookup(defaultAtom, &found));
+}
+
+// Whichever object holds a name keeps it; any object of that name removes the entry, and the
+// reference released is the entry's.
+TEST_F(FileSystemServiceTest, TheNameDecidesAndTheRegistryHoldsItsOwnReference) {
+  SLFileSystem* fs = Default();
+  foreign.nameAtom = defaultAtom;
+  EXPECT_EQ(SL_ALREADY_EXISTS, Register(foreign.fs()));
+  EXPECT_EQ(SL_OK, Unregister(foreign.fs()));
+  EXPECT_EQ(0, foreign.addRefs + foreign.releases);
+  EXPECT_EQ(2u, RefCount(fs));
+  EXPECT_EQ(nullptr, Lookup(defaultAtom));
   EXPECT_EQ(SL_NOT_FOUND, Unregister(fs));
-
-  // The default reference stays, and the default can come back.
-  SLFileSystem* again = Default();
-  EXPECT_EQ(fs, again);
-  fstest::Release(again);
+  EXPECT_EQ(fs, Default());  // the default reference stays, and the default can come back
   EXPECT_EQ(SL_OK, Register(fs));
-  EXPECT_EQ(3u, RefCount(fs));
-  ASSERT_EQ(SL_OK, Lookup(defaultAtom, &found));
-  EXPECT_EQ(fs, found);
-  fstest::Release(found);
+  EXPECT_EQ(4u, RefCount(fs));
   fstest::Release(fs);
+  fstest::Release(fs);
+
+  second.nameAtom = 0x5150;
+  ASSERT_EQ(SL_OK, Register(second.fs()));
+  EXPECT_EQ(1u, second.calls.size());
+  EXPECT_EQ(1, second.addRefs);
+  EXPECT_EQ(second.fs(), Lookup(0x5150));
+  EXPECT_EQ(2, second.addRefs);
+  foreign.nameAtom = 0x5150;
+  EXPECT_EQ(SL_OK, Unregister(foreign.fs()));
+  EXPECT_EQ(1, second.releases);
+  EXPECT_EQ(nullptr, Lookup(0x5150));
 }
 
-TEST_F(FileSystemServiceTest, RegistryKeepsItsOwnReferenceUntilUnregistered) {
-  ASSERT_EQ(SL_OK, Register(&foreign.table));
-  EXPECT_EQ(1u, foreign.nameCalls);
-  EXPECT_EQ(1u, foreign.addRefCalls);
-  fstest::Release(&foreign.table);  // the caller's own reference goes; the registry's stays
-  EXPECT_EQ(1, foreign.refCount);
-
-  SLFileSystem* found = nullptr;
-  ASSERT_EQ(SL_OK, Lookup(0x5150, &found));
-  EXPECT_EQ(&foreign.table, found);
-  EXPECT_EQ(2, foreign.refCount);
-  fstest::Release(found);
-
-  // Another object of the same name removes it.
-  second.atom = 0x5150;
-  EXPECT_EQ(SL_OK, Unregister(&second.table));
-  EXPECT_EQ(0, foreign.refCount);
-  EXPECT_EQ(0u, second.addRefCalls + second.releaseCalls);
-  EXPECT_EQ(SL_NOT_FOUND, Lookup(0x5150, &found));
-}
-
-TEST_F(FileSystemServiceTest, EntriesTheTableDoesNotOfferAreNotCalled) {
-  foreign.table.header.tableSize = 0;  // the name entry is there but out of the table
-  ASSERT_EQ(SL_OK, Register(&foreign.table));
-  EXPECT_EQ(0u, foreign.nameCalls);
-  SLFileSystem* found = nullptr;
-  ASSERT_EQ(SL_OK, Lookup(SL_UNRESOLVED_ATOM, &found));
-  EXPECT_EQ(&foreign.table, found);
-  fstest::Release(found);
-
-  second.table.GetFileSystemName = nullptr;
-  EXPECT_EQ(SL_ALREADY_EXISTS, Register(&second.table));  // also 0xFFFFFFFF
-
-  third.table.header.tableSize = 8;  // exactly one entry: the name entry is still there
-  EXPECT_EQ(SL_OK, Register(&third.table));
-  EXPECT_EQ(1u, third.nameCalls);
-  ASSERT_EQ(SL_OK, Lookup(0x7170, &found));
-  fstest::Release(found);
-
-  EXPECT_EQ(SL_OK, Unregister(&second.table));  // removes the 0xFFFFFFFF entry
-  EXPECT_EQ(1, foreign.refCount);
-  EXPECT_EQ(0u, second.releaseCalls);
-}
-
-TEST_F(FileSystemServiceTest, FileSystemsWithoutCountingOrNamedZeroCanBeRegistered) {
-  foreign.table.header.AddRef = nullptr;
-  foreign.table.header.Release = nullptr;
-  foreign.atom = 0;
-  ASSERT_EQ(SL_OK, Register(&foreign.table));
-  SLFileSystem* found = nullptr;
-  EXPECT_EQ(SL_INVALID_ARGUMENT, Lookup(0, &found));  // the atom 0 is never looked up
-  EXPECT_EQ(nullptr, found);
-  EXPECT_EQ(SL_ALREADY_EXISTS, Register(&foreign.table));
-  EXPECT_EQ(SL_OK, Unregister(&foreign.table));
-  EXPECT_EQ(SL_NOT_FOUND, Unregister(&foreign.table));
-  EXPECT_EQ(1, foreign.refCount);
-  EXPECT_EQ(0u, foreign.addRefCalls + foreign.releaseCalls);
-}
-
-TEST_F(FileSystemServiceTest, NameFailureWithRecordLeavesTheEntryAsAnException) {
+// The name entry is called by the calling rules; a failure with a record of its own leaves the
+// entry as an exception, one without is ignored and the key is what the entry left.
+TEST_F(FileSystemServiceTest, NameEntriesAreCalledByTheCallingRules) {
   foreign.nameResult = SL_ALREADY_EXISTS;
-  foreign.hasRecord = 1;
+  foreign.hasErrorRecord = true;
+  foreign.record = {16, 4242, u"Foreign::GetFileSystemName() failed", "f", "s"};
   try {
-    Register(&foreign.table);
+    Register(foreign.fs());
     ADD_FAILURE() << "no exception";
   } catch (const ServiceObjectException& e) {
     EXPECT_EQ(16u, e.code());
     EXPECT_EQ(4242u, e.info().line);
-    EXPECT_EQ(std::u16string(kForeignFailureMessage), std::u16string(e.info().message));
+    EXPECT_EQ(u"Foreign::GetFileSystemName() failed", std::u16string(e.info().message));
   }
-  EXPECT_EQ(0u, foreign.addRefCalls);
-  // The entry left without a result, so it recorded nothing on the service.
-  EXPECT_EQ(SL_NOT_FOUND, fstest::LastFailure(service).status);
-  SLFileSystem* found = nullptr;
-  EXPECT_EQ(SL_NOT_FOUND, Lookup(0x5150, &found));
-
+  EXPECT_EQ(0, foreign.addRefs);
+  EXPECT_EQ(SL_NOT_FOUND, fstest::LastFailure(service).status);  // nothing recorded here
   foreign.nameResult = SL_OK;
-  ASSERT_EQ(SL_OK, Register(&foreign.table));
+  ASSERT_EQ(SL_OK, Register(foreign.fs()));
   foreign.nameResult = SL_OS_FAILURE;
-  EXPECT_THROW(Unregister(&foreign.table), ServiceObjectException);
-  EXPECT_EQ(SL_OK, Lookup(0x5150, &found));  // still registered
-  fstest::Release(found);
-  EXPECT_EQ(1u, foreign.releaseCalls);  // only the lookup's reference went back
-}
-
-TEST_F(FileSystemServiceTest, NameFailureWithoutRecordIsIgnored) {
-  foreign.nameResult = SL_OS_FAILURE;  // fails, but still wrote its atom
-  EXPECT_EQ(SL_OK, Register(&foreign.table));
-  SLFileSystem* found = nullptr;
-  ASSERT_EQ(SL_OK, Lookup(0x5150, &found));
-  fstest::Release(found);
-
-  second.nameResult = SL_NOT_FOUND;  // fails without writing anything, and has no records
-  second.writesAtom = 0;
+  EXPECT_THROW(Unregister(foreign.fs()), ServiceObjectException);
+  second.nameResult = SL_NOT_FOUND;  // fails without a record: the key stays 0xFFFFFFFF
   second.table.header.GetErrorInfo = nullptr;
-  EXPECT_EQ(SL_OK, Register(&second.table));
-  ASSERT_EQ(SL_OK, Lookup(SL_UNRESOLVED_ATOM, &found));
-  EXPECT_EQ(&second.table, found);
-  fstest::Release(found);
+  ASSERT_EQ(SL_OK, Register(second.fs()));
+  EXPECT_EQ(foreign.fs(), Lookup(0x1234));  // still registered
+  EXPECT_EQ(second.fs(), Lookup(SL_UNRESOLVED_ATOM));
+
+  ForeignFileSystem shortTable(0), noEntry, nameOnly(8), uncounted;
+  noEntry.table.GetFileSystemName = nullptr;
+  nameOnly.nameAtom = 0x7170;
+  EXPECT_EQ(SL_OK, Unregister(noEntry.fs()));  // removes the 0xFFFFFFFF entry
+  EXPECT_EQ(1, second.releases);
+  EXPECT_EQ(SL_OK, Register(shortTable.fs()));
+  EXPECT_TRUE(shortTable.calls.empty());
+  EXPECT_EQ(SL_ALREADY_EXISTS, Register(noEntry.fs()));
+  EXPECT_EQ(shortTable.fs(), Lookup(SL_UNRESOLVED_ATOM));
+  EXPECT_EQ(SL_OK, Register(nameOnly.fs()));
+  EXPECT_EQ(1u, nameOnly.calls.size());
+  EXPECT_EQ(nameOnly.fs(), Lookup(0x7170));
+
+  // Without AddRef and Release, and named 0, which no lookup may ask for.
+  uncounted.table.header.AddRef = nullptr;
+  uncounted.table.header.Release = nullptr;
+  uncounted.nameAtom = 0;
+  ASSERT_EQ(SL_OK, Register(uncounted.fs()));
+  EXPECT_EQ(SL_ALREADY_EXISTS, Register(uncounted.fs()));
+  EXPECT_EQ(SL_OK, Unregister(uncounted.fs()));
+  EXPECT_EQ(SL_NOT_FOUND, Unregister(uncounted.fs()));
+  EXPECT_EQ(0, uncounted.addRefs + uncounted.releases);
+  EXPECT_EQ(0u, fstest::Release(service));  // before the file systems above go
+  service = nullptr;
 }
 
-TEST_F(FileSystemServiceTest, DestructionReleasesEveryReferenceExactlyOnce) {
-  ASSERT_EQ(SL_OK, Register(&foreign.table));
-  ASSERT_EQ(SL_OK, Register(&second.table));
-  SLFileSystem* fs = Default();
-  ServiceObjectWeakRef* weak = nullptr;
-  ASSERT_EQ(SL_OK, fs->header.GetWeakRef(reinterpret_cast<ServiceObject*>(fs), &weak));
-  DestroyService();
-  EXPECT_EQ(1u, foreign.releaseCalls);
-  EXPECT_EQ(1u, second.releaseCalls);
-  EXPECT_EQ(1, foreign.refCount);
-  EXPECT_EQ(1u, RefCount(fs));  // both of the service's references went; ours still works
-  uint32_t atom = 0;
-  EXPECT_EQ(SL_OK, fs->GetFileSystemName(fs, &atom));
-  EXPECT_EQ(0u, fstest::Release(fs));
-  EXPECT_EQ(0, weak->IsAlive(weak));
-  EXPECT_EQ(0u, weak->Release(weak));
-}
-
-TEST_F(FileSystemServiceTest, DestructionAfterUnregisteringTheDefaultReleasesItOnce) {
-  SLFileSystem* fs = Default();
-  ASSERT_EQ(SL_OK, Unregister(fs));
-  foreign.atom = defaultAtom;  // another object now holds the default's name
-  ASSERT_EQ(SL_OK, Register(&foreign.table));
-  DestroyService();
-  EXPECT_EQ(1u, foreign.releaseCalls);
-  EXPECT_EQ(1u, RefCount(fs));
-  fstest::Release(fs);
+TEST_F(FileSystemServiceTest, DestructionReleasesEveryReferenceOnce) {
+  for (bool defaultRegistered : {true, false}) {
+    ForeignFileSystem entry;
+    ASSERT_EQ(SL_OK, Register(entry.fs()));
+    SLFileSystem* fs = Default();
+    ServiceObjectWeakRef* weak = nullptr;
+    ASSERT_EQ(SL_OK, fs->header.GetWeakRef(reinterpret_cast<ServiceObject*>(fs), &weak));
+    if (!defaultRegistered) {  // another object holds the default's name
+      ASSERT_EQ(SL_OK, Unregister(fs));
+      second.nameAtom = defaultAtom;
+      ASSERT_EQ(SL_OK, Register(second.fs()));
+    }
+    EXPECT_EQ(0u, fstest::Release(service));
+    service = sl::filesystem::CreateFileSystemServiceObject();
+    EXPECT_EQ(1, entry.releases);
+    EXPECT_EQ(defaultRegistered ? 0 : 1, second.releases);
+    EXPECT_EQ(1u, RefCount(fs));  // the service's references went; ours still works
+    uint32_t atom = 0;
+    EXPECT_EQ(SL_OK, fs->GetFileSystemName(fs, &atom));
+    EXPECT_EQ(0u, fstest::Release(fs));
+    EXPECT_EQ(0, weak->IsAlive(weak));
+    EXPECT_EQ(0u, weak->Release(weak));
+  }
 }
 
 }  // namespace

@@ -6,28 +6,37 @@
 #include "platform/files.h"
 #include "platform/thread.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/mman.h>
-#endif
-
 namespace os = sl::platform;
 
 namespace fstest {
 namespace {
 
 std::u16string Digits(uint64_t value) {
-  std::u16string text;
-  do {
-    text.insert(text.begin(), static_cast<char16_t>(u'0' + value % 10));
-    value /= 10;
-  } while (value != 0);
-  return text;
+  const std::string text = std::to_string(value);
+  return std::u16string(text.begin(), text.end());
 }
 
 ServiceObject* AsObject(const void* object) {
   return static_cast<ServiceObject*>(const_cast<void*>(object));
+}
+
+void RemoveTree(const std::u16string& folder) {
+  os::FindData data;
+  const os::FindHandle search = os::FindFirstFileW((folder + u"\\*").c_str(), &data);
+  if (search != os::InvalidHandle()) {
+    do {
+      const std::u16string name = data.fileName, path = folder + u"\\" + name;
+      if (name == u"." || name == u"..") continue;
+      if ((data.fileAttributes & os::kFileAttributeDirectory) != 0) {
+        RemoveTree(path);
+      } else {
+        os::SetFileAttributesW(path.c_str(), os::kFileAttributeNormal);
+        os::DeleteFileW(path.c_str());
+      }
+    } while (os::FindNextFileW(search, &data));
+    os::FindClose(search);
+  }
+  os::RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace
@@ -41,26 +50,6 @@ TempFolder::TempFolder() {
 }
 
 TempFolder::~TempFolder() { RemoveTree(path_); }
-
-void RemoveTree(const std::u16string& folder) {
-  os::FindData data;
-  const os::FindHandle search = os::FindFirstFileW((folder + u"\\*").c_str(), &data);
-  if (search != os::InvalidHandle()) {
-    do {
-      const std::u16string name = data.fileName;
-      if (name == u"." || name == u"..") continue;
-      const std::u16string path = folder + u"\\" + name;
-      if ((data.fileAttributes & os::kFileAttributeDirectory) != 0) {
-        RemoveTree(path);
-      } else {
-        os::SetFileAttributesW(path.c_str(), os::kFileAttributeNormal);
-        os::DeleteFileW(path.c_str());
-      }
-    } while (os::FindNextFileW(search, &data));
-    os::FindClose(search);
-  }
-  os::RemoveDirectoryW(folder.c_str());
-}
 
 Failure LastFailure(const void* object) {
   SLErrorInfo info{};
@@ -84,25 +73,6 @@ uint32_t AtomOf(const char* name) {
   uint32_t atom = SL_UNRESOLVED_ATOM;
   SLGetAtomFromString(name, &atom);
   return atom;
-}
-
-void* ReserveLargeBuffer(uint64_t size) {
-#ifdef _WIN32
-  return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-#else
-  void* buffer = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  return buffer == MAP_FAILED ? nullptr : buffer;
-#endif
-}
-
-void FreeLargeBuffer(void* buffer, uint64_t size) {
-#ifdef _WIN32
-  (void)size;
-  VirtualFree(buffer, 0, MEM_RELEASE);
-#else
-  munmap(buffer, size);
-#endif
 }
 
 }  // namespace fstest

@@ -1,8 +1,7 @@
-// Helpers shared by the file-system tests: a private temporary folder per test, readable
-// failure records and a large writable buffer that costs no memory until it is touched.
+// Helpers shared by the file-system and reliability tests: a private temporary folder per test,
+// readable failure records, reference counts and atoms.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -26,9 +25,6 @@ class TempFolder {
   std::u16string path_;
 };
 
-// Removes a folder and everything below it, read-only files included.
-void RemoveTree(const std::u16string& folder);
-
 // The calling thread's failure record on `object`, with the result of GetErrorInfo.
 struct Failure {
   SLResult status = 0;
@@ -43,9 +39,5 @@ Failure LastFailure(const void* object);
 uint32_t RefCount(const void* object);
 uint32_t Release(const void* object);
 uint32_t AtomOf(const char* name);
-
-// Writable memory of `size` bytes, reserved but not touched; nullptr if the system refuses.
-void* ReserveLargeBuffer(uint64_t size);
-void FreeLargeBuffer(void* buffer, uint64_t size);
 
 }  // namespace fstest

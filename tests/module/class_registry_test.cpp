@@ -1,8 +1,7 @@
-// The class registry on a list of its own: lazy atom resolution in list order, the class
-// list built once, and the result codes of both exports' logic.
+// The class registry on lists of its own: the walk that resolves atoms lazily from the head up
+// to the match, the class list built once, and the reference atom library beneath both.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -20,147 +19,110 @@ using ObjectPtr = SODetails::BasicServiceObjectPtr<ServiceObject>;
 
 uint32_t AtomOf(const char* name) {
   uint32_t atom = SL_UNRESOLVED_ATOM;
-  EXPECT_EQ(SLGetAtomFromString(name, &atom), 0u);
+  EXPECT_EQ(0u, SLGetAtomFromString(name, &atom));
   return atom;
 }
 
 ObjectPtr MakeProbeObject() { return ObjectPtr::Adopt(sltest::AsObject(sltest::MakeProbe())); }
 
-// Names unique to each test keep atoms of one test from resolving another's records.
-class Registry : public ::testing::Test {
- protected:
-  std::string Name(const char* base) {
-    return std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + base;
+// A list, from its head: a record whose name the atom library cannot resolve, one without a
+// factory, one whose factory makes nothing, then C, B and A.
+struct Records {
+  ServiceFactoryRecord* head = nullptr;
+  ServiceFactoryRecord a{&head, "RegistryA", &MakeProbeObject};
+  ServiceFactoryRecord b{&head, "RegistryB", &MakeProbeObject};
+  ServiceFactoryRecord c{&head, "RegistryC", &MakeProbeObject};
+  ServiceFactoryRecord nothing{&head, "RegistryNothing", [] { return ObjectPtr(); }};
+  ServiceFactoryRecord empty{&head, "RegistryEmpty", {}};
+  ServiceFactoryRecord unnamed{&head, nullptr, &MakeProbeObject};
+  // 'r' for each record from the head whose atom has been resolved, '-' for the others.
+  std::string Resolved() const {
+    std::string marks;
+    for (const ServiceFactoryRecord* r = head; r != nullptr; r = r->next) {
+      marks += r->classAtom.load() == SL_UNRESOLVED_ATOM ? '-' : 'r';
+    }
+    return marks;
   }
 };
 
-TEST_F(Registry, RecordsArePushedAtTheHead) {
-  ServiceFactoryRecord* head = nullptr;
-  ServiceFactoryRecord first(&head, "First", {});
-  ServiceFactoryRecord second(&head, "Second", {});
-  EXPECT_EQ(head, &second);
-  EXPECT_EQ(second.next, &first);
-  EXPECT_EQ(first.next, nullptr);
-  EXPECT_EQ(first.classAtom.load(), SL_UNRESOLVED_ATOM);
-}
-
-TEST_F(Registry, CreateResolvesFromTheHeadUpToTheMatchOnly) {
-  const std::string a = Name("A"), b = Name("B"), c = Name("C");
-  ServiceFactoryRecord* head = nullptr;
-  ServiceFactoryRecord recA(&head, a.c_str(), &MakeProbeObject);
-  ServiceFactoryRecord recB(&head, b.c_str(), &MakeProbeObject);
-  ServiceFactoryRecord recC(&head, c.c_str(), &MakeProbeObject);  // list: C, B, A
+TEST(ClassWalk, ResolvesFromTheHeadUpToTheMatchAndMakesANewObjectEachTime) {
+  const struct {
+    const char* name;  // the class asked for; nullptr: `atom` itself
+    uint32_t atom;
+    bool nullOut;
+    SLResult code;
+    const char* resolved;
+  } rows[] = {
+      {"RegistryB", 0, false, SL_OK, "-rrrr-"},
+      {"RegistryUnknown", 0, false, SL_NOT_FOUND, "-rrrrr"},
+      {nullptr, 0, false, SL_INVALID_ARGUMENT, "------"},
+      {"RegistryB", 0, true, SL_INVALID_ARGUMENT, "------"},
+      {"RegistryEmpty", 0, false, SL_NO_OBJECT, "-r----"},
+      {"RegistryNothing", 0, false, SL_NO_OBJECT, "-rr---"},
+      // The head record stays unresolved, so it is the class of the unresolved marker itself;
+      // nothing behind it is resolved.
+      {nullptr, SL_UNRESOLVED_ATOM, false, SL_OK, "------"},
+  };
+  for (const auto& row : rows) {
+    Records records;
+    const uint32_t atom = row.name != nullptr ? AtomOf(row.name) : row.atom;
+    ServiceObject* const untouched = reinterpret_cast<ServiceObject*>(0x1);
+    ServiceObject* object = untouched;
+    EXPECT_EQ(row.code, CreateFromList(records.head, atom, row.nullOut ? nullptr : &object))
+        << &row - rows;
+    EXPECT_EQ(row.resolved, records.Resolved()) << &row - rows;
+    if (row.code != SL_OK) {
+      EXPECT_EQ(untouched, object);
+      continue;
+    }
+    ServiceObject* another = nullptr;
+    ASSERT_EQ(SL_OK, CreateFromList(records.head, atom, &another));
+    EXPECT_NE(another, object);
+    EXPECT_EQ(1u, object->header.GetRefCount(object));
+    for (ServiceObject* made : {object, another}) made->header.Release(made);
+  }
   ServiceObject* object = nullptr;
-  ASSERT_EQ(CreateFromList(head, AtomOf(b.c_str()), &object), SL_OK);
-  EXPECT_EQ(recC.classAtom.load(), AtomOf(c.c_str()));
-  EXPECT_EQ(recB.classAtom.load(), AtomOf(b.c_str()));
-  EXPECT_EQ(recA.classAtom.load(), SL_UNRESOLVED_ATOM) << "records behind the match wait";
-  EXPECT_EQ(object->header.GetRefCount(object), 1u);
-
-  ServiceObject* another = nullptr;
-  ASSERT_EQ(CreateFromList(head, AtomOf(b.c_str()), &another), SL_OK);
-  EXPECT_NE(another, object) << "each call makes a new object";
-  object->header.Release(object);
-  another->header.Release(another);
+  EXPECT_EQ(SL_NOT_FOUND, CreateFromList(nullptr, AtomOf("RegistryA"), &object));
 }
 
-// The atom library refuses a null name and leaves the record's atom at 0xFFFFFFFF, which then
-// equals a request for that marker: the walk stops there.
-TEST_F(Registry, ARecordLeftUnresolvedIsTheClassOfTheUnresolvedMarker) {
-  const std::string a = Name("A"), b = Name("B");
+TEST(ClassList, IsBuiltOnceWithTheAtomsOfThatMoment) {
   ServiceFactoryRecord* head = nullptr;
-  ServiceFactoryRecord recB(&head, b.c_str(), {});
-  ServiceFactoryRecord unnamed(&head, nullptr, &MakeProbeObject);
-  ServiceFactoryRecord recA(&head, a.c_str(), {});  // list: A, unnamed, B
-  ServiceObject* object = nullptr;
-  ASSERT_EQ(CreateFromList(head, SL_UNRESOLVED_ATOM, &object), SL_OK);
-  EXPECT_EQ(recA.classAtom.load(), AtomOf(a.c_str()));
-  EXPECT_EQ(recB.classAtom.load(), SL_UNRESOLVED_ATOM) << "records behind the match wait";
-  object->header.Release(object);
-}
-
-TEST_F(Registry, UnknownAtomGives11AndResolvesEveryRecord) {
-  const std::string a = Name("A"), b = Name("B");
-  ServiceFactoryRecord* head = nullptr;
-  ServiceFactoryRecord recA(&head, a.c_str(), &MakeProbeObject);
-  ServiceFactoryRecord recB(&head, b.c_str(), &MakeProbeObject);
-  ServiceObject* object = reinterpret_cast<ServiceObject*>(0x1);
-  EXPECT_EQ(CreateFromList(head, AtomOf(Name("Unknown").c_str()), &object), SL_NOT_FOUND);
-  EXPECT_EQ(object, reinterpret_cast<ServiceObject*>(0x1));
-  EXPECT_NE(recA.classAtom.load(), SL_UNRESOLVED_ATOM);
-  EXPECT_NE(recB.classAtom.load(), SL_UNRESOLVED_ATOM);
-}
-
-TEST_F(Registry, BadArgumentsGive3AndEmptyListGives11) {
-  const std::string a = Name("A");
-  ServiceFactoryRecord* head = nullptr;
-  ServiceObject* object = nullptr;
-  EXPECT_EQ(CreateFromList(head, 5, &object), SL_NOT_FOUND);
-  ServiceFactoryRecord recA(&head, a.c_str(), &MakeProbeObject);
-  EXPECT_EQ(CreateFromList(head, 0, &object), SL_INVALID_ARGUMENT);
-  EXPECT_EQ(CreateFromList(head, AtomOf(a.c_str()), nullptr), SL_INVALID_ARGUMENT);
-  EXPECT_EQ(recA.classAtom.load(), SL_UNRESOLVED_ATOM) << "argument checks come first";
-}
-
-TEST_F(Registry, EmptyFactoryOrNoObjectGives22) {
-  const std::string empty = Name("Empty"), nothing = Name("Nothing");
-  ServiceFactoryRecord* head = nullptr;
-  ServiceFactoryRecord recEmpty(&head, empty.c_str(), {});
-  ServiceFactoryRecord recNothing(&head, nothing.c_str(), [] { return ObjectPtr(); });
-  ServiceObject* object = nullptr;
-  EXPECT_EQ(CreateFromList(head, AtomOf(empty.c_str()), &object), SL_NO_OBJECT);
-  EXPECT_EQ(CreateFromList(head, AtomOf(nothing.c_str()), &object), SL_NO_OBJECT);
-  EXPECT_EQ(object, nullptr);
-}
-
-TEST_F(Registry, ClassListIsBuiltOnceWithTheAtomsOfThatMoment) {
-  const std::string a = Name("A"), b = Name("B");
-  ServiceFactoryRecord* head = nullptr;
-  ServiceFactoryRecord recA(&head, a.c_str(), &MakeProbeObject);
-  ServiceFactoryRecord recB(&head, b.c_str(), &MakeProbeObject);  // head
-  ServiceObject* object = nullptr;
-  ASSERT_EQ(CreateFromList(head, AtomOf(b.c_str()), &object), SL_OK);  // resolves B only
-  object->header.Release(object);
-
-  ClassList list(&head);
-  const ServiceObjectInfo* info = nullptr;
-  uint32_t count = 0;
-  EXPECT_EQ(list.Reflect(nullptr, &count), SL_INVALID_ARGUMENT);
-  EXPECT_EQ(list.Reflect(&info, nullptr), SL_INVALID_ARGUMENT);
-  ASSERT_EQ(list.Reflect(&info, &count), SL_OK);
-  ASSERT_EQ(count, 2u);
-  EXPECT_STREQ(info[0].className, b.c_str());
-  EXPECT_EQ(info[0].classAtom, AtomOf(b.c_str()));
-  EXPECT_STREQ(info[1].className, a.c_str());
-  EXPECT_EQ(info[1].classAtom, SL_UNRESOLVED_ATOM);
-  const ServiceObjectInfo zero{};
-  EXPECT_EQ(std::memcmp(&info[2], &zero, sizeof(zero)), 0);
-
-  ASSERT_EQ(CreateFromList(head, AtomOf(a.c_str()), &object), SL_OK);
-  object->header.Release(object);
-  const ServiceObjectInfo* again = nullptr;
-  ASSERT_EQ(list.Reflect(&again, &count), SL_OK);
-  EXPECT_EQ(again, info);
-  EXPECT_EQ(again[1].classAtom, SL_UNRESOLVED_ATOM) << "the array keeps its first values";
-}
-
-TEST_F(Registry, EmptyClassListGives11WithNullAndZero) {
-  ServiceFactoryRecord* head = nullptr;
-  ClassList list(&head);
+  ClassList none(&head);
   const ServiceObjectInfo* info = reinterpret_cast<const ServiceObjectInfo*>(0x1);
   uint32_t count = 7;
-  EXPECT_EQ(list.Reflect(&info, &count), SL_NOT_FOUND);
-  EXPECT_EQ(info, nullptr);
-  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(SL_NOT_FOUND, none.Reflect(&info, &count));
+  EXPECT_EQ(nullptr, info);
+  EXPECT_EQ(0u, count);
+
+  ServiceFactoryRecord a(&head, "ListA", &MakeProbeObject), b(&head, "ListB", &MakeProbeObject);
+  ServiceObject* object = nullptr;
+  ASSERT_EQ(SL_OK, CreateFromList(head, AtomOf("ListB"), &object));  // resolves B only
+  object->header.Release(object);
+  ClassList list(&head);
+  EXPECT_EQ(SL_INVALID_ARGUMENT, list.Reflect(nullptr, &count));
+  EXPECT_EQ(SL_INVALID_ARGUMENT, list.Reflect(&info, nullptr));
+  ASSERT_EQ(SL_OK, list.Reflect(&info, &count));
+  ASSERT_EQ(2u, count);
+  EXPECT_STREQ("ListB", info[0].className);
+  EXPECT_EQ(AtomOf("ListB"), info[0].classAtom);
+  EXPECT_STREQ("ListA", info[1].className);
+  EXPECT_EQ(SL_UNRESOLVED_ATOM, info[1].classAtom);
+  const ServiceObjectInfo zero{};
+  EXPECT_EQ(0, std::memcmp(&info[2], &zero, sizeof zero)) << "a zeroed record ends the array";
+
+  ASSERT_EQ(SL_OK, CreateFromList(head, AtomOf("ListA"), &object));
+  object->header.Release(object);
+  const ServiceObjectInfo* again = nullptr;
+  ASSERT_EQ(SL_OK, list.Reflect(&again, &count));
+  EXPECT_EQ(info, again);
+  EXPECT_EQ(SL_UNRESOLVED_ATOM, again[1].classAtom) << "the array keeps its first values";
 }
 
-TEST_F(Registry, ConcurrentFirstCallsAgree) {
-  const std::string a = Name("A"), b = Name("B");
+TEST(ClassList, ConcurrentFirstCallsAgree) {
   ServiceFactoryRecord* head = nullptr;
-  ServiceFactoryRecord recA(&head, a.c_str(), &MakeProbeObject);
-  ServiceFactoryRecord recB(&head, b.c_str(), &MakeProbeObject);
+  ServiceFactoryRecord a(&head, "RaceA", &MakeProbeObject), b(&head, "RaceB", &MakeProbeObject);
   ClassList list(&head);
-  const uint32_t atomA = AtomOf(a.c_str());
+  const uint32_t atomA = AtomOf("RaceA");
   std::vector<std::thread> threads;
   std::vector<const ServiceObjectInfo*> seen(4);
   for (int t = 0; t < 4; ++t) {
@@ -168,13 +130,25 @@ TEST_F(Registry, ConcurrentFirstCallsAgree) {
       uint32_t count = 0;
       list.Reflect(&seen[t], &count);
       ServiceObject* object = nullptr;
-      ASSERT_EQ(CreateFromList(head, atomA, &object), SL_OK);
+      ASSERT_EQ(SL_OK, CreateFromList(head, atomA, &object));
       object->header.Release(object);
     });
   }
   for (auto& thread : threads) thread.join();
-  for (int t = 1; t < 4; ++t) EXPECT_EQ(seen[t], seen[0]);
-  EXPECT_EQ(recA.classAtom.load(), atomA);
+  for (int t = 1; t < 4; ++t) EXPECT_EQ(seen[0], seen[t]);
+  EXPECT_EQ(atomA, a.classAtom.load());
+}
+
+// Equal names give equal atoms, never 0 nor the unresolved marker.
+TEST(AtomLibrary, InternsNamesAndRefusesNullArguments) {
+  uint32_t atom = 77;
+  EXPECT_EQ(3u, SLGetAtomFromString(nullptr, &atom));
+  EXPECT_EQ(77u, atom);
+  EXPECT_EQ(3u, SLGetAtomFromString("x", nullptr));
+  const uint32_t a = AtomOf("AtomA"), b = AtomOf("AtomB");
+  EXPECT_EQ(a, AtomOf("AtomA"));
+  EXPECT_NE(a, b);
+  for (uint32_t interned : {a, b}) EXPECT_TRUE(interned != 0 && interned != SL_UNRESOLVED_ATOM);
 }
 
 }  // namespace

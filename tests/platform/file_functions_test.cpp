@@ -1,10 +1,11 @@
-// The file functions must answer as Windows does. This suite runs natively against the POSIX
-// emulation and under Wine against the system calls themselves, so every expectation here is
-// one Windows meets.
+// The file functions answer as Windows does. This suite runs natively against the POSIX
+// emulation and, built for Windows, under Wine against the system calls themselves, so every
+// expectation here is one Windows meets. Most cases are rows of a script run in order in a
+// folder of the test's own that starts with a file "f" holding "data" and an empty folder "d".
 #include <unistd.h>
 
 #include <atomic>
-#include <memory>
+#include <initializer_list>
 #include <set>
 #include <string>
 #include <thread>
@@ -17,9 +18,33 @@
 namespace sl::platform {
 namespace {
 
-using Names = std::set<std::u16string>;
+// A step's outcome: the error code of a failure, or kOk with, for an open, the last error its
+// success left and, for kAttrs and kFind, the attributes (archive left out, since Windows gives
+// new files that one and the emulation calls them normal).
+constexpr uint32_t kOk = 0x40000000;
+constexpr uint32_t kPlain = kOk | kFileAttributeNormal;
+constexpr uint32_t kDir = kOk | kFileAttributeDirectory;
+constexpr uint32_t kRefused = 0x20000000;  // lone surrogates: ERROR_INVALID_NAME, under Wine 2
+constexpr uint32_t kShareAll = kFileShareRead | kFileShareWrite | kFileShareDelete;
+constexpr uint32_t kRW = kGenericRead | kGenericWrite;
+constexpr uint32_t kDeleteAccess = 0x10000;
 
-// Expects `call` to return `failure` and to leave `error` as the last error.
+// kHold opens and keeps the handle; kRead, kWrite ("x"), kFlush and kSize use the handle held
+// last, kDrop closes the one held first.
+// clang-format off
+enum Op { kMkdir, kMkdirs, kRmdir, kDelete, kAttrs, kReadOnly, kWritable, kOpen, kHold, kDrop,
+          kRead, kWrite, kFlush, kSize, kFind };
+// clang-format on
+
+struct Step {
+  Op op;
+  uint32_t expect;
+  const char16_t* path = u"";  // under the test's folder; "!text" is the text itself
+  uint32_t access = kGenericRead;
+  uint32_t share = 0;
+  uint32_t disposition = kOpenExisting;
+};
+
 #define EXPECT_FAILS(call, failure, error)        \
   do {                                            \
     SetLastError(kErrorSuccess);                  \
@@ -27,20 +52,20 @@ using Names = std::set<std::u16string>;
     EXPECT_EQ(GetLastError(), uint32_t{(error)}); \
   } while (0)
 
-constexpr uint32_t kShareAll = kFileShareRead | kFileShareWrite | kFileShareDelete;
+std::u16string Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
 
-std::u16string Widen(const std::string& ascii) {
-  return std::u16string(ascii.begin(), ascii.end());
+uint32_t Attributes(uint32_t attributes) {
+  attributes &= ~kFileAttributeArchive;
+  return kOk | (attributes != 0 ? attributes : kFileAttributeNormal);
 }
 
 void RemoveTree(const std::u16string& folder) {
   FindData entry;
-  FindHandle search = FindFirstFileW((folder + u"\\*").c_str(), &entry);
+  const FindHandle search = FindFirstFileW((folder + u"\\*").c_str(), &entry);
   if (search != InvalidHandle()) {
     do {
-      const std::u16string name = entry.fileName;
+      const std::u16string name = entry.fileName, path = folder + u"\\" + name;
       if (name == u"." || name == u"..") continue;
-      const std::u16string path = folder + u"\\" + name;
       if (entry.fileAttributes & kFileAttributeDirectory) {
         RemoveTree(path);
       } else {
@@ -53,7 +78,6 @@ void RemoveTree(const std::u16string& folder) {
   RemoveDirectoryW(folder.c_str());
 }
 
-// A folder of its own for each test, named after the process and the test, removed at the end.
 class Scratch {
  public:
   Scratch() {
@@ -62,735 +86,513 @@ class Scratch {
             Widen(test->test_suite_name()) + u"-" + Widen(test->name());
     RemoveTree(root_);
     EXPECT_TRUE(CreateDirectoryW(root_.c_str()));
+    Write(u"f", "data");
+    EXPECT_TRUE(CreateDirectoryW((*this / u"d").c_str()));
   }
-  ~Scratch() { RemoveTree(root_); }
+  ~Scratch() {
+    for (FileHandle h : held_) CloseHandle(h);
+    RemoveTree(root_);
+  }
 
   std::u16string operator/(const std::u16string& name) const { return root_ + u"\\" + name; }
-  const std::u16string& root() const { return root_; }
+
+  FileHandle Hold(const std::u16string& name, uint32_t access, uint32_t disposition) {
+    held_.push_back(CreateFileW((*this / name).c_str(), access, 0, disposition));
+    EXPECT_NE(held_.back(), InvalidHandle()) << GetLastError();
+    return held_.back();
+  }
+
+  void Write(const std::u16string& name, const std::string& text) {
+    const FileHandle h = CreateFileW((*this / name).c_str(), kGenericWrite, 0, kCreateAlways);
+    uint32_t written = 0;
+    EXPECT_TRUE(WriteFile(h, text.data(), static_cast<uint32_t>(text.size()), &written));
+    EXPECT_EQ(written, text.size());
+    EXPECT_TRUE(CloseHandle(h));
+  }
+
+  // A name under the test's folder, or after a '!' the text itself.
+  std::u16string Path(const char16_t* name) const {
+    return name[0] == u'!' ? name + 1 : *this / name;
+  }
+
+  uint32_t Run(const Step& s) {
+    const std::u16string path = Path(s.path);
+    const char16_t* p = path.c_str();
+    const auto outcome = [](bool ok) { return ok ? kOk : GetLastError(); };
+    char buffer[16];
+    uint32_t count = 99;
+    SetLastError(1234);
+    switch (s.op) {
+      case kMkdir:
+        return outcome(CreateDirectoryW(p));
+      case kMkdirs: {
+        const auto error = static_cast<uint32_t>(SHCreateDirectoryExW(p));
+        EXPECT_EQ(error == 0 ? 0 : GetLastError(), error) << "also the last error";
+        return error == 0 ? kOk : error;
+      }
+      case kRmdir:
+        return outcome(RemoveDirectoryW(p));
+      case kDelete:
+        return outcome(DeleteFileW(p));
+      case kAttrs: {
+        const uint32_t attributes = GetFileAttributesW(p);
+        return attributes == kInvalidFileAttributes ? GetLastError() : Attributes(attributes);
+      }
+      case kReadOnly:
+      case kWritable:
+        return outcome(SetFileAttributesW(
+            p, s.op == kReadOnly ? kFileAttributeReadonly : kFileAttributeNormal));
+      case kOpen:
+      case kHold: {
+        const FileHandle h = CreateFileW(p, s.access, s.share, s.disposition);
+        if (h == InvalidHandle()) return GetLastError();
+        const uint32_t error = GetLastError();
+        if (s.op == kHold) held_.push_back(h);
+        if (s.op == kOpen) CloseHandle(h);
+        return kOk | error;
+      }
+      case kDrop: {
+        const FileHandle h = held_.front();
+        held_.erase(held_.begin());
+        return outcome(CloseHandle(h));
+      }
+      case kRead:
+      case kWrite: {
+        const bool ok = s.op == kRead ? ReadFile(held_.back(), buffer, sizeof buffer, &count)
+                                      : WriteFile(held_.back(), "x", 1, &count);
+        EXPECT_EQ(ok ? 0 : count, 0u) << "a refused call moves nothing";
+        return ok ? kOk | count : GetLastError();
+      }
+      case kFlush:
+        return outcome(FlushFileBuffers(held_.back()));
+      case kSize: {
+        const uint32_t size = GetFileSize(held_.back(), nullptr);
+        return size == kInvalidFileSize ? GetLastError() : kOk | size;
+      }
+      case kFind: {
+        FindData entry;
+        const FindHandle h = FindFirstFileW(p, &entry);
+        if (h == InvalidHandle()) return GetLastError();
+        FindClose(h);
+        return Attributes(entry.fileAttributes);
+      }
+    }
+    return 0;
+  }
+
+  void RunAll(std::initializer_list<Step> steps) {
+    int row = 0;
+    for (const Step& step : steps) {
+      const uint32_t got = Run(step);
+      if (step.expect == kRefused) {
+        EXPECT_TRUE(got == kErrorInvalidName || got == kErrorFileNotFound) << row << ": " << got;
+      } else {
+        EXPECT_EQ(got, step.expect) << "row " << row;
+      }
+      ++row;
+    }
+  }
+
+  // The names a search reports, folders with a '/' after them ("!" as in a step's path).
+  std::set<std::u16string> Search(const std::u16string& pattern) {
+    std::set<std::u16string> names;
+    FindData entry;
+    const FindHandle search = FindFirstFileW(Path(pattern.c_str()).c_str(), &entry);
+    if (search == InvalidHandle()) return names;
+    do {
+      names.insert(entry.fileName +
+                   std::u16string(entry.fileAttributes & kFileAttributeDirectory ? u"/" : u""));
+    } while (FindNextFileW(search, &entry));
+    EXPECT_EQ(GetLastError(), kErrorNoMoreFiles);
+    EXPECT_FAILS(FindNextFileW(search, &entry), false, kErrorNoMoreFiles);
+    EXPECT_TRUE(FindClose(search));
+    return names;
+  }
 
  private:
   std::u16string root_;
+  std::vector<FileHandle> held_;
 };
 
-// Closes the handle it holds.
-class File {
- public:
-  File(const std::u16string& path, uint32_t access, uint32_t share, uint32_t disposition)
-      : h_(CreateFileW(path.c_str(), access, share, disposition)) {}
-  ~File() {
-    if (ok()) CloseHandle(h_);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-
-  bool ok() const { return h_ != InvalidHandle() && h_ != nullptr; }
-  FileHandle get() const { return h_; }
-
- private:
-  FileHandle h_;
-};
-
-void WriteText(const std::u16string& path, const std::string& text) {
-  File file(path, kGenericWrite, 0, kCreateAlways);
-  ASSERT_TRUE(file.ok()) << GetLastError();
-  uint32_t written = 0;
-  ASSERT_TRUE(WriteFile(file.get(), text.data(), static_cast<uint32_t>(text.size()), &written));
-  ASSERT_EQ(written, text.size());
-}
-
-std::string ReadText(const std::u16string& path) {
-  File file(path, kGenericRead, kFileShareRead, kOpenExisting);
-  if (!file.ok()) return "<open failed: " + std::to_string(GetLastError()) + ">";
-  std::string text(4096, '\0');
-  uint32_t read = 0;
-  if (!ReadFile(file.get(), text.data(), static_cast<uint32_t>(text.size()), &read)) {
-    return "<read failed>";
-  }
-  text.resize(read);
-  return text;
-}
-
-uint64_t Position(FileHandle h) {
-  int32_t high = 0;
-  const uint32_t low = SetFilePointer(h, 0, &high, kFileCurrent);
-  return (uint64_t{static_cast<uint32_t>(high)} << 32) | low;
-}
-
-Names Search(const std::u16string& pattern) {
-  Names names;
-  FindData entry;
-  FindHandle search = FindFirstFileW(pattern.c_str(), &entry);
-  if (search == InvalidHandle()) return names;
-  do names.insert(entry.fileName);
-  while (FindNextFileW(search, &entry));
-  EXPECT_EQ(GetLastError(), kErrorNoMoreFiles);
-  EXPECT_TRUE(FindClose(search));
-  return names;
-}
-
-// Whether the calls are the Windows ones (natively or under Wine) rather than the emulation.
+// Whether the calls are the Windows ones (under Wine) rather than the emulation.
 bool UsesWindowsCalls() {
   const std::u16string temp = TempDirectory();
   return temp.size() > 1 && temp[1] == u':';
 }
 
-// Windows gives new files the archive attribute; the emulation reports them as normal.
-bool IsPlainFile(uint32_t attributes) {
-  return attributes == kFileAttributeNormal || attributes == kFileAttributeArchive;
+TEST(Folders, CreateRemoveAndCreateEveryMissingOne) {
+  Scratch dir;
+  dir.RunAll({
+      {kMkdir, kOk, u"a"},
+      {kAttrs, kDir, u"a"},
+      {kMkdir, kErrorAlreadyExists, u"a"},
+      {kMkdir, kErrorAlreadyExists, u"f"},
+      {kMkdir, kOk, u"b\\"},
+      {kMkdir, kOk, u"b/c"},
+      {kAttrs, kDir, u"b\\c"},
+      {kMkdir, kErrorPathNotFound, u"missing\\a"},
+      {kMkdir, kErrorPathNotFound, u"f\\a"},
+      {kMkdir, kErrorPathNotFound, u"!"},
+      {kMkdir, kErrorInvalidName, u"a*b"},
+      {kMkdir, kErrorInvalidName, u"a?b"},
+      {kMkdir, kErrorInvalidName, u"a<b"},
+      {kMkdir, kErrorInvalidName, u"a>b"},
+      {kMkdir, kErrorInvalidName, u"a|b"},
+      {kMkdir, kErrorInvalidName, u"a\"b"},
+      {kMkdir, kErrorInvalidName, u"a\x01"},
+      {kOpen, kOk, u"a\\g", kGenericWrite, 0, kCreateNew},
+      {kRmdir, kErrorDirNotEmpty, u"a"},
+      {kDelete, kOk, u"a\\g"},
+      {kRmdir, kOk, u"a\\"},
+      {kAttrs, kErrorFileNotFound, u"a"},
+      {kRmdir, kErrorFileNotFound, u"missing"},
+      {kRmdir, kErrorPathNotFound, u"missing\\a"},
+      {kRmdir, kErrorDirectory, u"f"},
+      {kRmdir, kErrorInvalidName, u"f\\"},
+      {kRmdir, kErrorInvalidName, u"!"},
+      {kAttrs, kPlain, u"f"},
+      {kMkdirs, kOk, u"x\\y\\z"},
+      {kAttrs, kDir, u"x\\y\\z"},
+      {kMkdirs, kOk, u"x\\v\\w\\"},
+      {kAttrs, kDir, u"x\\v\\w"},
+      {kMkdirs, kErrorBadPathname, u"!relative\\path"},
+      {kMkdirs, kErrorBadPathname, u"!"},
+      {kMkdirs, kErrorAlreadyExists, u"d"},
+      {kMkdirs, kErrorAlreadyExists, u"f"},
+      {kMkdirs, kErrorPathNotFound, u"f\\sub"},
+      {kMkdirs, kErrorInvalidName, u"a*b\\c"},
+  });
+  RemoveDirectoryW(u"relative\\path");  // in case a faulty build made them where it runs
+  RemoveDirectoryW(u"relative");
 }
 
-TEST(CreateDirectoryW, CreatesOnceAndRefusesWhatExists) {
+TEST(Files, OpenDeleteAttributesAndPathRules) {
   Scratch dir;
-  EXPECT_TRUE(CreateDirectoryW((dir / u"a").c_str()));
-  EXPECT_EQ(GetFileAttributesW((dir / u"a").c_str()), kFileAttributeDirectory);
-  EXPECT_FAILS(CreateDirectoryW((dir / u"a").c_str()), false, kErrorAlreadyExists);
-  WriteText(dir / u"file", "x");
-  EXPECT_FAILS(CreateDirectoryW((dir / u"file").c_str()), false, kErrorAlreadyExists);
-  // A trailing separator and either separator are accepted.
-  EXPECT_TRUE(CreateDirectoryW((dir / u"b\\").c_str()));
-  EXPECT_TRUE(CreateDirectoryW((dir.root() + u"/b/c").c_str()));
-  EXPECT_EQ(GetFileAttributesW((dir / u"b\\c").c_str()), kFileAttributeDirectory);
+  dir.RunAll({
+      // Dispositions; an open that finds the file for kCreateAlways or kOpenAlways says so.
+      {kOpen, kOk, u"n", kGenericWrite, 0, kCreateNew},
+      {kOpen, kErrorFileExists, u"n", kGenericWrite, 0, kCreateNew},
+      {kHold, kOk | kErrorAlreadyExists, u"f", kGenericRead, 0, kOpenAlways},
+      {kSize, kOk | 4},
+      {kDrop, kOk},
+      {kOpen, kOk, u"g", kGenericRead, 0, kOpenAlways},
+      {kHold, kOk | kErrorAlreadyExists, u"f", kGenericWrite, 0, kCreateAlways},
+      {kSize, kOk | 0},
+      {kWrite, kOk | 1},
+      {kDrop, kOk},
+      {kHold, kOk, u"f", kGenericWrite, 0, kTruncateExisting},
+      {kSize, kOk | 0},
+      {kDrop, kOk},
+      {kOpen, kErrorFileNotFound, u"missing", kGenericWrite, 0, kTruncateExisting},
+      {kOpen, kErrorInvalidParameter, u"f", kGenericRead, 0, 0},
+      {kOpen, kErrorInvalidParameter, u"f", kGenericRead, 0, 6},
+      // Missing parts and bad names; a name followed by a separator is not a file name.
+      {kOpen, kErrorFileNotFound, u"missing"},
+      {kOpen, kErrorPathNotFound, u"missing\\f"},
+      {kOpen, kErrorPathNotFound, u"missing\\f", kGenericRead, 0, kCreateAlways},
+      {kOpen, kErrorPathNotFound, u"f\\f"},
+      {kOpen, kErrorPathNotFound, u"!"},
+      {kOpen, kErrorInvalidName, u"a*b", kGenericRead, 0, kCreateAlways},
+      {kOpen, kErrorInvalidName, u"a|b", kGenericRead, 0, kCreateAlways},
+      {kOpen, kErrorInvalidName, u"f\\"},
+      {kOpen, kErrorInvalidName, u"new\\", kGenericRead, 0, kCreateNew},
+      // Folders are not opened, whatever is asked.
+      {kOpen, kErrorAccessDenied, u"d"},
+      {kOpen, kErrorAccessDenied, u"d", 0},
+      {kOpen, kErrorAccessDenied, u"d", kGenericWrite, 0, kCreateAlways},
+      {kOpen, kErrorAccessDenied, u"d", kGenericRead, 0, kOpenAlways},
+      {kOpen, kErrorFileExists, u"d", kGenericRead, 0, kCreateNew},
+      {kOpen, kErrorAccessDenied, u"d\\"},
+      {kDelete, kErrorInvalidName, u"f\\"},
+      {kDelete, kErrorPathNotFound, u"missing\\f"},
+      {kDelete, kErrorAccessDenied, u"d"},
+      {kDelete, kErrorPathNotFound, u"!"},
+      {kAttrs, kPlain, u"f"},
+      {kAttrs, kDir, u"d\\"},
+      {kAttrs, kErrorFileNotFound, u"missing"},
+      {kAttrs, kErrorPathNotFound, u"missing\\f"},
+      {kAttrs, kErrorPathNotFound, u"f\\g"},
+      {kAttrs, kErrorPathNotFound, u"f\\"},
+      {kAttrs, kErrorPathNotFound, u"!"},
+      {kAttrs, kErrorFileNotFound, u"!\\sl-no-such-entry"},  // missing right under the root
+      {kWritable, kErrorFileNotFound, u"missing"},
+      // A read-only file cannot be deleted until it is writable again.
+      {kReadOnly, kOk, u"f"},
+      {kAttrs, kOk | kFileAttributeReadonly, u"f"},
+      {kDelete, kErrorAccessDenied, u"f"},
+      {kWritable, kOk, u"f"},
+      {kAttrs, kPlain, u"f"},
+      {kOpen, kOk, u"f", kGenericWrite},
+      // Both separators, "." and ".." resolved by text, trailing dots and spaces dropped.
+      {kOpen, kOk, u"d\\g", kGenericWrite, 0, kCreateNew},
+      {kAttrs, kPlain, u"d/g"},
+      {kAttrs, kPlain, u"d\\.\\g"},
+      {kAttrs, kPlain, u"d\\..\\d\\g"},
+      {kAttrs, kPlain, u"missing\\..\\d\\g"},
+      {kAttrs, kPlain, u"d\\g."},
+      {kAttrs, kPlain, u"d\\g  "},
+      {kAttrs, kPlain, u"d\\\\g"},
+      // Lone surrogates have no UTF-8 form (NTFS itself would take them).
+      {kOpen, kRefused, u"a\xD800z", kGenericWrite, 0, kCreateAlways},
+      {kOpen, kRefused, u"\xDC00", kGenericWrite, 0, kCreateAlways},
+      {kOpen, kRefused, u"a\xD83D", kGenericWrite, 0, kCreateAlways},
+      {kAttrs, kRefused, u"a\xD800z"},
+      {kDelete, kRefused, u"\xDC00"},
+      // Searches that find nothing or cannot start.
+      {kFind, kPlain, u"f"},
+      {kFind, kDir, u"d"},
+      {kFind, kErrorFileNotFound, u"*.zip"},
+      {kFind, kErrorFileNotFound, u"b.txt"},
+      {kFind, kErrorPathNotFound, u"missing\\*"},
+      {kFind, kErrorPathNotFound, u"missing\\f"},
+      {kFind, kErrorFileNotFound, u"d\\"},
+      {kFind, kErrorPathNotFound, u"!"},
+      {kFind, kErrorInvalidName, u"*\\f"},
+      {kDelete, kOk, u"f"},
+      {kDelete, kErrorFileNotFound, u"f"},
+  });
+  EXPECT_EQ(dir.Search(u"*"), (std::set<std::u16string>{u"./", u"../", u"d/", u"g", u"n"}));
 }
 
-TEST(CreateDirectoryW, ReportsMissingFoldersAndBadNames) {
+TEST(Files, SharingAndAccessOfHandles) {
   Scratch dir;
-  WriteText(dir / u"file", "x");
-  EXPECT_FAILS(CreateDirectoryW((dir / u"missing\\a").c_str()), false, kErrorPathNotFound);
-  EXPECT_FAILS(CreateDirectoryW((dir / u"file\\a").c_str()), false, kErrorPathNotFound);
-  EXPECT_FAILS(CreateDirectoryW(u""), false, kErrorPathNotFound);
-  for (const char16_t* name : {u"a*b", u"a?b", u"a<b", u"a>b", u"a|b", u"a\"b", u"a\x01"}) {
-    EXPECT_FAILS(CreateDirectoryW((dir / name).c_str()), false, kErrorInvalidName);
-  }
+  dir.RunAll({
+      // Sharing nothing excludes every other open but one that neither reads nor writes.
+      {kHold, kOk, u"f", kGenericRead, 0},
+      {kOpen, kErrorSharingViolation, u"f", kGenericRead, kShareAll},
+      {kOpen, kErrorSharingViolation, u"f", kGenericWrite, kShareAll},
+      {kOpen, kErrorSharingViolation, u"f", kGenericWrite, kShareAll, kCreateAlways},
+      {kOpen, kErrorSharingViolation, u"f", kDeleteAccess, kShareAll},
+      {kDelete, kErrorSharingViolation, u"f"},
+      {kOpen, kOk, u"f", 0},
+      {kDrop, kOk},
+      // Sharing is checked both ways: each open must share what the other does.
+      {kHold, kOk, u"f", kGenericRead, kFileShareRead | kFileShareWrite},
+      {kHold, kOk, u"f", kGenericRead, kFileShareRead},
+      {kDrop, kOk},
+      {kOpen, kErrorSharingViolation, u"f", kGenericWrite, kShareAll},
+      {kOpen, kErrorSharingViolation, u"f", kGenericRead, kFileShareWrite},
+      {kDrop, kOk},
+      {kHold, kOk, u"f", kGenericWrite, kFileShareRead},
+      {kOpen, kOk, u"f", kGenericRead, kFileShareRead | kFileShareWrite},
+      {kOpen, kErrorSharingViolation, u"f", kGenericRead, kFileShareRead},
+      {kDelete, kErrorSharingViolation, u"f"},
+      {kDrop, kOk},
+      // A handle does only what it was opened for.
+      {kHold, kOk, u"f", kGenericRead, kShareAll},
+      {kWrite, kErrorAccessDenied},
+      {kFlush, kErrorAccessDenied},
+      {kDrop, kOk},
+      {kHold, kOk, u"f", kGenericWrite, kShareAll},
+      {kRead, kErrorAccessDenied},
+      {kFlush, kOk},
+      {kDrop, kOk},
+      {kHold, kOk, u"f", 0, kShareAll},
+      {kRead, kErrorAccessDenied},
+      {kWrite, kErrorAccessDenied},
+      {kSize, kOk | 4},
+      {kDrop, kOk},
+      {kHold, kOk, u"f", kRW},
+      {kRead, kOk | 4},
+      {kDrop, kOk},
+      // Deleting while every handle shares delete removes the name; the handle reads on.
+      {kHold, kOk, u"f", kGenericRead, kFileShareRead | kFileShareDelete},
+      {kDelete, kOk, u"f"},
+      {kRead, kOk | 4},
+      {kDrop, kOk},
+      {kAttrs, kErrorFileNotFound, u"f"},
+  });
 }
 
-TEST(RemoveDirectoryW, RemovesOnlyEmptyFolders) {
+TEST(Files, ReadOnlyFilesRefuseWritesAndOverwrites) {
   Scratch dir;
-  ASSERT_TRUE(CreateDirectoryW((dir / u"a").c_str()));
-  WriteText(dir / u"a\\file", "x");
-  EXPECT_FAILS(RemoveDirectoryW((dir / u"a").c_str()), false, kErrorDirNotEmpty);
-  ASSERT_TRUE(DeleteFileW((dir / u"a\\file").c_str()));
-  EXPECT_TRUE(RemoveDirectoryW((dir / u"a\\").c_str()));
-  EXPECT_FAILS(GetFileAttributesW((dir / u"a").c_str()), kInvalidFileAttributes,
-               kErrorFileNotFound);
-}
-
-TEST(RemoveDirectoryW, ReportsWhatIsNotAFolder) {
-  Scratch dir;
-  WriteText(dir / u"file", "x");
-  EXPECT_FAILS(RemoveDirectoryW((dir / u"missing").c_str()), false, kErrorFileNotFound);
-  EXPECT_FAILS(RemoveDirectoryW((dir / u"missing\\a").c_str()), false, kErrorPathNotFound);
-  EXPECT_FAILS(RemoveDirectoryW((dir / u"file").c_str()), false, kErrorDirectory);
-  EXPECT_FAILS(RemoveDirectoryW((dir / u"file\\").c_str()), false, kErrorInvalidName);
-  EXPECT_FAILS(RemoveDirectoryW(u""), false, kErrorInvalidName);
-  EXPECT_EQ(ReadText(dir / u"file"), "x");
-}
-
-TEST(CreateFileW, DispositionsCreateOpenAndTruncate) {
-  Scratch dir;
-  const std::u16string path = dir / u"f";
-  SetLastError(1234);
-  {
-    File created(path, kGenericWrite, 0, kCreateNew);
-    ASSERT_TRUE(created.ok());
-    EXPECT_EQ(GetLastError(), kErrorSuccess);
-  }
-  EXPECT_FAILS(CreateFileW(path.c_str(), kGenericWrite, 0, kCreateNew), InvalidHandle(),
-               kErrorFileExists);
-
-  WriteText(path, "hello");
-  {
-    File opened(path, kGenericRead, 0, kOpenAlways);
-    ASSERT_TRUE(opened.ok());
-    EXPECT_EQ(GetLastError(), kErrorAlreadyExists);
-    EXPECT_EQ(GetFileSize(opened.get(), nullptr), 5u);
-  }
-  {
-    File fresh(dir / u"g", kGenericRead, 0, kOpenAlways);
-    ASSERT_TRUE(fresh.ok());
-    EXPECT_EQ(GetLastError(), kErrorSuccess);
-  }
-  {
-    File truncated(path, kGenericWrite, 0, kCreateAlways);
-    ASSERT_TRUE(truncated.ok());
-    EXPECT_EQ(GetLastError(), kErrorAlreadyExists);
-    EXPECT_EQ(GetFileSize(truncated.get(), nullptr), 0u);
-  }
-  WriteText(path, "hello");
-  {
-    File truncated(path, kGenericWrite, 0, kTruncateExisting);
-    ASSERT_TRUE(truncated.ok());
-    EXPECT_EQ(GetLastError(), kErrorSuccess);
-    EXPECT_EQ(GetFileSize(truncated.get(), nullptr), 0u);
-  }
-  EXPECT_FAILS(CreateFileW((dir / u"missing").c_str(), kGenericWrite, 0, kTruncateExisting),
-               InvalidHandle(), kErrorFileNotFound);
-  EXPECT_FAILS(CreateFileW(path.c_str(), kGenericRead, 0, 0), InvalidHandle(),
-               kErrorInvalidParameter);
-  EXPECT_FAILS(CreateFileW(path.c_str(), kGenericRead, 0, 6), InvalidHandle(),
-               kErrorInvalidParameter);
-}
-
-TEST(CreateFileW, ReportsMissingFilesFoldersAndBadNames) {
-  Scratch dir;
-  WriteText(dir / u"file", "x");
-  const auto open = [](const std::u16string& path, uint32_t disposition) {
-    return CreateFileW(path.c_str(), kGenericRead, 0, disposition);
-  };
-  EXPECT_FAILS(open(dir / u"missing", kOpenExisting), InvalidHandle(), kErrorFileNotFound);
-  EXPECT_FAILS(open(dir / u"missing\\f", kOpenExisting), InvalidHandle(), kErrorPathNotFound);
-  EXPECT_FAILS(open(dir / u"missing\\f", kCreateAlways), InvalidHandle(), kErrorPathNotFound);
-  EXPECT_FAILS(open(dir / u"file\\f", kOpenExisting), InvalidHandle(), kErrorPathNotFound);
-  EXPECT_FAILS(open(u"", kOpenExisting), InvalidHandle(), kErrorPathNotFound);
-  EXPECT_FAILS(open(dir / u"a*b", kCreateAlways), InvalidHandle(), kErrorInvalidName);
-  EXPECT_FAILS(open(dir / u"a|b", kCreateAlways), InvalidHandle(), kErrorInvalidName);
-  // A name followed by a separator is not a file name; a folder stays a folder.
-  EXPECT_FAILS(open(dir / u"file\\", kOpenExisting), InvalidHandle(), kErrorInvalidName);
-  EXPECT_FAILS(open(dir / u"new\\", kCreateNew), InvalidHandle(), kErrorInvalidName);
-}
-
-TEST(CreateFileW, RefusesFolders) {
-  Scratch dir;
-  ASSERT_TRUE(CreateDirectoryW((dir / u"d").c_str()));
-  const std::u16string folder = dir / u"d";
-  EXPECT_FAILS(CreateFileW(folder.c_str(), kGenericRead, 0, kOpenExisting), InvalidHandle(),
-               kErrorAccessDenied);
-  EXPECT_FAILS(CreateFileW(folder.c_str(), 0, 0, kOpenExisting), InvalidHandle(),
-               kErrorAccessDenied);
-  EXPECT_FAILS(CreateFileW(folder.c_str(), kGenericWrite, 0, kCreateAlways), InvalidHandle(),
-               kErrorAccessDenied);
-  EXPECT_FAILS(CreateFileW(folder.c_str(), kGenericRead, 0, kOpenAlways), InvalidHandle(),
-               kErrorAccessDenied);
-  EXPECT_FAILS(CreateFileW(folder.c_str(), kGenericRead, 0, kCreateNew), InvalidHandle(),
-               kErrorFileExists);
-  EXPECT_FAILS(CreateFileW((folder + u"\\").c_str(), kGenericRead, 0, kOpenExisting),
-               InvalidHandle(), kErrorAccessDenied);
-}
-
-TEST(CreateFileW, ShareNoneExcludesEveryOtherOpen) {
-  Scratch dir;
-  const std::u16string path = dir / u"f";
-  WriteText(path, "data");
-  {
-    File first(path, kGenericRead, 0, kOpenExisting);
-    ASSERT_TRUE(first.ok());
-    EXPECT_FAILS(CreateFileW(path.c_str(), kGenericRead, kShareAll, kOpenExisting), InvalidHandle(),
-                 kErrorSharingViolation);
-    EXPECT_FAILS(CreateFileW(path.c_str(), kGenericWrite, kShareAll, kOpenExisting),
-                 InvalidHandle(), kErrorSharingViolation);
-    EXPECT_FAILS(CreateFileW(path.c_str(), kGenericWrite, kShareAll, kCreateAlways),
-                 InvalidHandle(), kErrorSharingViolation);
-    EXPECT_FAILS(DeleteFileW(path.c_str()), false, kErrorSharingViolation);
-    // An open that neither reads nor writes takes no part in sharing.
-    File query(path, 0, 0, kOpenExisting);
-    EXPECT_TRUE(query.ok());
-  }
-  EXPECT_EQ(ReadText(path), "data");
-  File again(path, kGenericRead | kGenericWrite, 0, kOpenExisting);
-  EXPECT_TRUE(again.ok());
-}
-
-TEST(CreateFileW, SharingIsCheckedBothWays) {
-  Scratch dir;
-  const std::u16string path = dir / u"f";
-  WriteText(path, "data");
-  const auto open = [&](uint32_t access, uint32_t share) {
-    return std::make_unique<File>(path, access, share, kOpenExisting);
-  };
-  {
-    auto reader = open(kGenericRead, kFileShareRead);
-    ASSERT_TRUE(reader->ok());
-    EXPECT_TRUE(open(kGenericRead, kFileShareRead)->ok());
-    // The reader does not share writing...
-    EXPECT_FAILS(CreateFileW(path.c_str(), kGenericWrite, kShareAll, kOpenExisting),
-                 InvalidHandle(), kErrorSharingViolation);
-    // ...and a newcomer must share the reading already going on.
-    EXPECT_FAILS(CreateFileW(path.c_str(), kGenericRead, kFileShareWrite, kOpenExisting),
-                 InvalidHandle(), kErrorSharingViolation);
-  }
-  {
-    auto writer = open(kGenericWrite, kFileShareRead);
-    ASSERT_TRUE(writer->ok());
-    EXPECT_TRUE(open(kGenericRead, kFileShareRead | kFileShareWrite)->ok());
-    EXPECT_FAILS(CreateFileW(path.c_str(), kGenericRead, kFileShareRead, kOpenExisting),
-                 InvalidHandle(), kErrorSharingViolation);
-    EXPECT_FAILS(DeleteFileW(path.c_str()), false, kErrorSharingViolation);
-  }
-  EXPECT_EQ(ReadText(path), "data");
-}
-
-TEST(CreateFileW, ExclusiveOpenHasOneHolderAcrossThreads) {
-  Scratch dir;
-  const std::u16string path = dir / u"f";
-  WriteText(path, "");
-  std::atomic<int> holders{0};
-  std::atomic<int> overlaps{0};
-  std::atomic<int> wins{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&] {
-      for (int i = 0; i < 200; ++i) {
-        File file(path, kGenericRead | kGenericWrite, 0, kOpenAlways);
-        if (!file.ok()) continue;
-        if (holders.fetch_add(1) != 0) overlaps.fetch_add(1);
-        wins.fetch_add(1);
-        std::this_thread::yield();
-        holders.fetch_sub(1);
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  EXPECT_EQ(overlaps.load(), 0);
-  EXPECT_GT(wins.load(), 0);
-}
-
-TEST(DeleteFileW, DeletesFilesOnly) {
-  Scratch dir;
-  WriteText(dir / u"f", "x");
-  ASSERT_TRUE(CreateDirectoryW((dir / u"d").c_str()));
-  EXPECT_FAILS(DeleteFileW((dir / u"f\\").c_str()), false, kErrorInvalidName);
-  EXPECT_TRUE(DeleteFileW((dir / u"f").c_str()));
-  EXPECT_FAILS(DeleteFileW((dir / u"f").c_str()), false, kErrorFileNotFound);
-  EXPECT_FAILS(DeleteFileW((dir / u"missing\\f").c_str()), false, kErrorPathNotFound);
-  EXPECT_FAILS(DeleteFileW((dir / u"d").c_str()), false, kErrorAccessDenied);
-  EXPECT_FAILS(DeleteFileW(u""), false, kErrorPathNotFound);
-}
-
-TEST(DeleteFileW, SucceedsWhenEveryHandleSharesDelete) {
-  Scratch dir;
-  const std::u16string path = dir / u"f";
-  WriteText(path, "data");
-  {
-    File reader(path, kGenericRead, kFileShareRead | kFileShareDelete, kOpenExisting);
-    ASSERT_TRUE(reader.ok());
-    EXPECT_TRUE(DeleteFileW(path.c_str()));
-    // The open handle still reads the data. Whether the name lingers until it is closed
-    // differs between Windows versions, so it is only checked after the close.
-    char buffer[8] = {};
-    uint32_t read = 0;
-    EXPECT_TRUE(ReadFile(reader.get(), buffer, sizeof buffer, &read));
-    EXPECT_EQ(std::string(buffer, read), "data");
-  }
-  EXPECT_FAILS(GetFileAttributesW(path.c_str()), kInvalidFileAttributes, kErrorFileNotFound);
-}
-
-TEST(GetFileAttributesW, ReportsKindAndMissingParts) {
-  Scratch dir;
-  WriteText(dir / u"f", "x");
-  EXPECT_PRED1(IsPlainFile, GetFileAttributesW((dir / u"f").c_str()));
-  EXPECT_EQ(GetFileAttributesW(dir.root().c_str()), kFileAttributeDirectory);
-  EXPECT_EQ(GetFileAttributesW((dir.root() + u"\\").c_str()), kFileAttributeDirectory);
-  EXPECT_FAILS(GetFileAttributesW((dir / u"missing").c_str()), kInvalidFileAttributes,
-               kErrorFileNotFound);
-  EXPECT_FAILS(GetFileAttributesW((dir / u"missing\\f").c_str()), kInvalidFileAttributes,
-               kErrorPathNotFound);
-  EXPECT_FAILS(GetFileAttributesW((dir / u"f\\g").c_str()), kInvalidFileAttributes,
-               kErrorPathNotFound);
-  EXPECT_FAILS(GetFileAttributesW((dir / u"f\\").c_str()), kInvalidFileAttributes,
-               kErrorPathNotFound);
-  EXPECT_FAILS(GetFileAttributesW(u""), kInvalidFileAttributes, kErrorPathNotFound);
-  EXPECT_FAILS(SetFileAttributesW((dir / u"missing").c_str(), kFileAttributeNormal), false,
-               kErrorFileNotFound);
-}
-
-TEST(SetFileAttributesW, ReadOnlyFileCannotBeDeleted) {
-  Scratch dir;
-  const std::u16string path = dir / u"f";
-  WriteText(path, "keep");
-  ASSERT_TRUE(SetFileAttributesW(path.c_str(), kFileAttributeReadonly));
-  EXPECT_TRUE(GetFileAttributesW(path.c_str()) & kFileAttributeReadonly);
-  EXPECT_FAILS(DeleteFileW(path.c_str()), false, kErrorAccessDenied);
-  EXPECT_EQ(ReadText(path), "keep");
-
-  ASSERT_TRUE(SetFileAttributesW(path.c_str(), kFileAttributeNormal));
-  EXPECT_PRED1(IsPlainFile, GetFileAttributesW(path.c_str()));
-  EXPECT_TRUE(File(path, kGenericWrite, 0, kOpenExisting).ok());
-  EXPECT_TRUE(DeleteFileW(path.c_str()));
-}
-
-TEST(CreateFileW, ReadOnlyFileRefusesWritesAndOverwrites) {
-  Scratch dir;
-  const std::u16string path = dir / u"f";
-  WriteText(path, "keep");
-  ASSERT_TRUE(SetFileAttributesW(path.c_str(), kFileAttributeReadonly));
+  dir.RunAll({{kReadOnly, kOk, u"f"}});
   // Wine leaves this check to the Unix permissions, which root bypasses. Windows and the
   // emulation refuse the open for everyone.
-  if (UsesWindowsCalls() && File(path, kGenericWrite, 0, kOpenExisting).ok()) {
+  if (UsesWindowsCalls() && dir.Run({kOpen, 0, u"f", kGenericWrite}) != kErrorAccessDenied) {
     GTEST_SKIP() << "Wine run as root opens read-only files for writing";
   }
-  EXPECT_FAILS(CreateFileW(path.c_str(), kGenericWrite, 0, kOpenExisting), InvalidHandle(),
-               kErrorAccessDenied);
-  EXPECT_FAILS(CreateFileW(path.c_str(), kGenericWrite, 0, kOpenAlways), InvalidHandle(),
-               kErrorAccessDenied);
-  EXPECT_FAILS(CreateFileW(path.c_str(), kGenericRead, 0, kCreateAlways), InvalidHandle(),
-               kErrorAccessDenied);
-  EXPECT_FAILS(CreateFileW(path.c_str(), kGenericWrite, 0, kTruncateExisting), InvalidHandle(),
-               kErrorAccessDenied);
-  EXPECT_EQ(ReadText(path), "keep");
+  dir.RunAll({
+      {kOpen, kErrorAccessDenied, u"f", kGenericWrite},
+      {kOpen, kErrorAccessDenied, u"f", kGenericWrite, 0, kOpenAlways},
+      {kOpen, kErrorAccessDenied, u"f", kGenericRead, 0, kCreateAlways},
+      {kOpen, kErrorAccessDenied, u"f", kGenericWrite, 0, kTruncateExisting},
+      {kHold, kOk, u"f"},
+      {kSize, kOk | 4},
+  });
 }
 
-TEST(ReadFile, ReadsWhatWasWrittenAndStopsAtEnd) {
+TEST(Files, ReadsWhatWasWrittenStopsAtTheEndAndFillsGapsWithZeros) {
   Scratch dir;
-  File file(dir / u"f", kGenericRead | kGenericWrite, 0, kCreateAlways);
-  ASSERT_TRUE(file.ok());
-  // Large enough that the system may move it in several pieces.
-  std::string data(3 * 1024 * 1024 + 17, '\0');
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 4096);
-  uint32_t count = 0;
-  ASSERT_TRUE(WriteFile(file.get(), data.data(), static_cast<uint32_t>(data.size()), &count));
-  EXPECT_EQ(count, data.size());
-  EXPECT_EQ(SetFilePointer(file.get(), 0, nullptr, kFileBegin), 0u);
-
-  std::string back(data.size() + 100, 'x');
-  ASSERT_TRUE(ReadFile(file.get(), back.data(), static_cast<uint32_t>(back.size()), &count));
-  EXPECT_EQ(count, data.size());
-  back.resize(count);
-  EXPECT_TRUE(back == data);
-
-  count = 99;
-  EXPECT_TRUE(ReadFile(file.get(), back.data(), 10, &count));
-  EXPECT_EQ(count, 0u);
-  SetFilePointer(file.get(), 1000, nullptr, kFileEnd);
-  count = 99;
-  EXPECT_TRUE(ReadFile(file.get(), back.data(), 10, &count));
-  EXPECT_EQ(count, 0u);
-}
-
-TEST(WriteFile, ExtendsWithZerosAndIgnoresEmptyWrites) {
-  Scratch dir;
-  File file(dir / u"f", kGenericRead | kGenericWrite, 0, kCreateAlways);
-  ASSERT_TRUE(file.ok());
+  const FileHandle h = dir.Hold(u"f", kRW, kOpenExisting);
   uint32_t count = 99;
-  EXPECT_TRUE(WriteFile(file.get(), "", 0, &count));
-  EXPECT_EQ(count, 0u);
-  EXPECT_EQ(SetFilePointer(file.get(), 10, nullptr, kFileBegin), 10u);
-  ASSERT_TRUE(WriteFile(file.get(), "x", 1, &count));
-  EXPECT_EQ(GetFileSize(file.get(), nullptr), 11u);
-  SetFilePointer(file.get(), 0, nullptr, kFileBegin);
-  char buffer[16];
-  ASSERT_TRUE(ReadFile(file.get(), buffer, sizeof buffer, &count));
-  EXPECT_EQ(std::string(buffer, count), std::string(10, '\0') + "x");
-}
-
-TEST(ReadFile, HandlesAllowOnlyTheAccessTheyWereOpenedFor) {
-  Scratch dir;
-  const std::u16string path = dir / u"f";
-  WriteText(path, "data");
-  char buffer[4];
-  uint32_t count = 99;
-  {
-    File reader(path, kGenericRead, kShareAll, kOpenExisting);
-    EXPECT_FAILS(WriteFile(reader.get(), "x", 1, &count), false, kErrorAccessDenied);
-    EXPECT_EQ(count, 0u);
-    EXPECT_FAILS(FlushFileBuffers(reader.get()), false, kErrorAccessDenied);
+  EXPECT_TRUE(WriteFile(h, "", 0, &count));
+  EXPECT_EQ(0u, count);
+  EXPECT_EQ(SetFilePointer(h, 10, nullptr, kFileEnd), 14u);
+  ASSERT_TRUE(WriteFile(h, "x", 1, &count));
+  EXPECT_EQ(SetFilePointer(h, 0, nullptr, kFileBegin), 0u);
+  char back[32];
+  ASSERT_TRUE(ReadFile(h, back, sizeof back, &count));
+  EXPECT_EQ(std::string(back, count), std::string("data") + std::string(10, '\0') + "x");
+  for (int32_t past : {0, 1000}) {
+    SetFilePointer(h, past, nullptr, kFileEnd);
+    EXPECT_TRUE(ReadFile(h, back, sizeof back, &count));
+    EXPECT_EQ(0u, count);
   }
-  {
-    File writer(path, kGenericWrite, kShareAll, kOpenExisting);
-    EXPECT_FAILS(ReadFile(writer.get(), buffer, 4, &count), false, kErrorAccessDenied);
-    EXPECT_TRUE(FlushFileBuffers(writer.get()));
-  }
-  {
-    File query(path, 0, kShareAll, kOpenExisting);
-    EXPECT_FAILS(ReadFile(query.get(), buffer, 4, &count), false, kErrorAccessDenied);
-    EXPECT_FAILS(WriteFile(query.get(), "x", 1, &count), false, kErrorAccessDenied);
-    EXPECT_EQ(GetFileSize(query.get(), nullptr), 4u);
-  }
-  EXPECT_EQ(ReadText(path), "data");
 }
 
-TEST(CloseHandle, RefusesHandlesThatAreNotOpen) {
+// Positions past 4 GiB come from a sparse file: single bytes written far out.
+TEST(Files, PositionsAndSizesCarryTheirHighHalf) {
   Scratch dir;
-  FileHandle h = CreateFileW((dir / u"f").c_str(), kGenericWrite, 0, kCreateAlways);
-  ASSERT_NE(h, InvalidHandle());
-  ASSERT_NE(h, nullptr);
-  EXPECT_TRUE(CloseHandle(h));
-  EXPECT_FAILS(CloseHandle(h), false, kErrorInvalidHandle);
-  EXPECT_FAILS(CloseHandle(nullptr), false, kErrorInvalidHandle);
-  // CloseHandle(InvalidHandle()) is not checked: on Windows that value also names the current
-  // process and closing it succeeds, while the emulation refuses it with ERROR_INVALID_HANDLE.
-  char buffer[1];
-  uint32_t count;
-  EXPECT_FAILS(ReadFile(InvalidHandle(), buffer, 1, &count), false, kErrorInvalidHandle);
-  EXPECT_FAILS(ReadFile(nullptr, buffer, 1, &count), false, kErrorInvalidHandle);
-  EXPECT_FAILS(WriteFile(nullptr, buffer, 1, &count), false, kErrorInvalidHandle);
-  EXPECT_FAILS(FlushFileBuffers(InvalidHandle()), false, kErrorInvalidHandle);
-  EXPECT_FAILS(GetFileSize(InvalidHandle(), nullptr), kInvalidFileSize, kErrorInvalidHandle);
-  EXPECT_FAILS(SetFilePointer(InvalidHandle(), 0, nullptr, kFileBegin), kInvalidSetFilePointer,
-               kErrorInvalidHandle);
-}
-
-TEST(SetFilePointer, MovesFromEachOrigin) {
-  Scratch dir;
-  WriteText(dir / u"f", std::string(100, 'a'));
-  File file(dir / u"f", kGenericRead, 0, kOpenExisting);
-  ASSERT_TRUE(file.ok());
-  EXPECT_EQ(SetFilePointer(file.get(), 10, nullptr, kFileBegin), 10u);
-  EXPECT_EQ(SetFilePointer(file.get(), 5, nullptr, kFileCurrent), 15u);
-  EXPECT_EQ(SetFilePointer(file.get(), -15, nullptr, kFileCurrent), 0u);
-  EXPECT_EQ(SetFilePointer(file.get(), -10, nullptr, kFileEnd), 90u);
-  int32_t high = 0;
-  EXPECT_EQ(SetFilePointer(file.get(), 0, &high, kFileEnd), 100u);
-  EXPECT_EQ(high, 0);
-  EXPECT_FAILS(SetFilePointer(file.get(), 0, nullptr, 3), kInvalidSetFilePointer,
-               kErrorInvalidParameter);
-}
-
-TEST(SetFilePointer, NegativePositionFailsAndKeepsThePosition) {
-  Scratch dir;
-  WriteText(dir / u"f", std::string(10, 'a'));
-  File file(dir / u"f", kGenericRead, 0, kOpenExisting);
-  ASSERT_TRUE(file.ok());
-  ASSERT_EQ(SetFilePointer(file.get(), 4, nullptr, kFileBegin), 4u);
-  EXPECT_FAILS(SetFilePointer(file.get(), -1, nullptr, kFileBegin), kInvalidSetFilePointer,
-               kErrorNegativeSeek);
-  EXPECT_FAILS(SetFilePointer(file.get(), -5, nullptr, kFileCurrent), kInvalidSetFilePointer,
-               kErrorNegativeSeek);
-  EXPECT_FAILS(SetFilePointer(file.get(), -11, nullptr, kFileEnd), kInvalidSetFilePointer,
-               kErrorNegativeSeek);
-  int32_t high = -1;
-  EXPECT_FAILS(SetFilePointer(file.get(), 5, &high, kFileBegin), kInvalidSetFilePointer,
-               kErrorNegativeSeek);
-  EXPECT_EQ(high, -1);
-  EXPECT_EQ(Position(file.get()), 4u);
-}
-
-// Sizes past 4 GiB come from sparse files: one byte written far out, never gigabytes.
-TEST(SetFilePointer, CarriesPositionsPastFourGiB) {
-  Scratch dir;
-  File file(dir / u"f", kGenericRead | kGenericWrite, 0, kCreateAlways);
-  ASSERT_TRUE(file.ok());
-  int32_t high = 1;
-  EXPECT_EQ(SetFilePointer(file.get(), 0x40000000, &high, kFileBegin), 0x40000000u);
-  EXPECT_EQ(high, 1);
-  uint32_t count = 0;
-  ASSERT_TRUE(WriteFile(file.get(), "z", 1, &count));
-  EXPECT_EQ(Position(file.get()), 0x140000001u);
-
-  uint32_t sizeHigh = 0;
-  EXPECT_EQ(GetFileSize(file.get(), &sizeHigh), 0x40000001u);
-  EXPECT_EQ(sizeHigh, 1u);
-  EXPECT_EQ(GetFileSize(file.get(), nullptr), 0x40000001u);  // the low half alone
-
-  // With a high half the low half is unsigned: -2:-0x40000000 is -0x140000000.
-  high = -2;
-  EXPECT_EQ(SetFilePointer(file.get(), -0x40000000, &high, kFileCurrent), 1u);
-  EXPECT_EQ(high, 0);
-  high = 0;  // 0:-1 is +0xFFFFFFFF
-  EXPECT_EQ(SetFilePointer(file.get(), -1, &high, kFileBegin), 0xFFFFFFFFu);
-  EXPECT_EQ(high, 0);
-  high = -1;
-  EXPECT_EQ(SetFilePointer(file.get(), -1, &high, kFileEnd), 0x40000000u);
-  EXPECT_EQ(high, 1);
+  const FileHandle h = dir.Hold(u"f", kRW, kOpenExisting);
+  constexpr int32_t kNull = 0x7FFFFFFF;  // no high half is passed
+  constexpr uint32_t kAny = 1234;        // the last error is not looked at
+  struct Row {
+    int32_t low, high;
+    uint32_t method, result;
+    int32_t highAfter;
+    uint32_t error;
+  };
+  const auto seek = [h](std::initializer_list<Row> rows) {
+    for (const Row& row : rows) {
+      int32_t high = row.high;
+      SetLastError(kAny);
+      EXPECT_EQ(SetFilePointer(h, row.low, row.high == kNull ? nullptr : &high, row.method),
+                row.result);
+      EXPECT_EQ(row.high == kNull ? row.highAfter : high, row.highAfter) << row.low;
+      EXPECT_EQ(row.error == kAny ? kAny : GetLastError(), row.error) << row.low;
+    }
+  };
+  const auto size = [h](uint32_t low, uint32_t highAfter) {
+    uint32_t high = 77;
+    SetLastError(1234);
+    EXPECT_EQ(GetFileSize(h, &high), low);
+    EXPECT_EQ(high, highAfter);
+    EXPECT_EQ(GetFileSize(h, nullptr), low);  // the low half alone
+    EXPECT_EQ(low == kInvalidFileSize ? GetLastError() : 0, 0u);
+  };
+  const auto write = [h] {
+    uint32_t count = 0;
+    EXPECT_TRUE(WriteFile(h, "z", 1, &count));
+  };
+  constexpr uint32_t kFailed = kInvalidSetFilePointer;
+  seek({
+      {10, kNull, kFileBegin, 10, 0, kAny},
+      {-7, kNull, kFileCurrent, 3, 0, kAny},
+      {-2, kNull, kFileEnd, 2, 0, kAny},
+      {-5, kNull, kFileEnd, kFailed, 0, kErrorNegativeSeek},
+      {-3, kNull, kFileCurrent, kFailed, 0, kErrorNegativeSeek},
+      {-1, kNull, kFileBegin, kFailed, 0, kErrorNegativeSeek},
+      {5, -1, kFileBegin, kFailed, -1, kErrorNegativeSeek},
+      {0, 0, kFileCurrent, 2, 0, kAny},  // the failures kept the position
+      {0, kNull, 3, kFailed, 0, kErrorInvalidParameter},
+      {-2, 0, kFileBegin, 0xFFFFFFFE, 0, kAny},  // 0:-2 is 0xFFFFFFFE, not -2
+  });
+  write();
+  size(kInvalidFileSize, 0);  // a size whose low half is all ones, with last error 0
+  seek({
+      {0, 0, kFileCurrent, kFailed, 0, kErrorSuccess},  // likewise a position
+      {0x40000000, 1, kFileBegin, 0x40000000, 1, kAny},
+  });
+  write();
+  size(0x40000001, 1);
+  seek({
+      {0, 0, kFileCurrent, 0x40000001, 1, kAny},
+      {-0x40000000, -2, kFileCurrent, 1, 0, kAny},  // -2:-0x40000000 is -0x140000000
+      {-1, 0, kFileBegin, 0xFFFFFFFF, 0, kErrorSuccess},
+      {-1, -1, kFileEnd, 0x40000000, 1, kAny},
+  });
   char byte = 0;
-  ASSERT_TRUE(ReadFile(file.get(), &byte, 1, &count));
-  EXPECT_EQ(count, 1u);
+  uint32_t count = 0;
+  EXPECT_TRUE(ReadFile(h, &byte, 1, &count));
   EXPECT_EQ(byte, 'z');
 }
 
-TEST(SetFilePointer, AllOnesLowHalfIsASuccess) {
+TEST(Files, HandlesThatAreNotOpenAreRefused) {
   Scratch dir;
-  File file(dir / u"f", kGenericRead | kGenericWrite, 0, kCreateAlways);
-  ASSERT_TRUE(file.ok());
-  int32_t high = 0;
-  SetLastError(1234);
-  EXPECT_EQ(SetFilePointer(file.get(), -1, &high, kFileBegin), kInvalidSetFilePointer);
-  EXPECT_EQ(GetLastError(), kErrorSuccess);
-  EXPECT_EQ(high, 0);
-  EXPECT_EQ(Position(file.get()), 0xFFFFFFFFu);
-}
-
-TEST(GetFileSize, ReportsAllOnesSizeWithNoError) {
-  Scratch dir;
-  File file(dir / u"f", kGenericRead | kGenericWrite, 0, kCreateAlways);
-  ASSERT_TRUE(file.ok());
-  uint32_t high = 77;
-  EXPECT_EQ(GetFileSize(file.get(), &high), 0u);
-  EXPECT_EQ(high, 0u);
-  int32_t distanceHigh = 0;
-  SetFilePointer(file.get(), -2, &distanceHigh, kFileBegin);  // 0xFFFFFFFE
-  uint32_t count = 0;
-  ASSERT_TRUE(WriteFile(file.get(), "z", 1, &count));
-  SetLastError(1234);
-  EXPECT_EQ(GetFileSize(file.get(), &high), kInvalidFileSize);
-  EXPECT_EQ(GetLastError(), kErrorSuccess);
-  EXPECT_EQ(high, 0u);
-  SetLastError(1234);
-  EXPECT_EQ(GetFileSize(file.get(), nullptr), kInvalidFileSize);
-  EXPECT_EQ(GetLastError(), kErrorSuccess);
-}
-
-TEST(FindFirstFileW, ListsFolderWithDotEntries) {
-  Scratch dir;
-  for (const char16_t* name : {u"a", u"a.txt", u"ab.txt", u"abc", u"x.y.z"}) {
-    WriteText(dir / name, "");
-  }
-  ASSERT_TRUE(CreateDirectoryW((dir / u"sub").c_str()));
-  const Names all{u".", u"..", u"a", u"a.txt", u"ab.txt", u"abc", u"sub", u"x.y.z"};
-  EXPECT_EQ(Search(dir / u"*"), all);
-  EXPECT_EQ(Search(dir.root() + u"/*.*"), all);  // "*.*" takes names without a dot too
-  EXPECT_EQ(Search(dir / u"sub\\*"), (Names{u".", u".."}));
-
+  const FileHandle h = CreateFileW((dir / u"f").c_str(), kGenericWrite, 0, kOpenExisting);
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_FAILS(CloseHandle(h), false, kErrorInvalidHandle);
+  EXPECT_FAILS(CloseHandle(nullptr), false, kErrorInvalidHandle);
+  // CloseHandle(InvalidHandle()) is left out: on Windows that value also names the current
+  // process, and closing it succeeds.
+  char buffer[1];
+  uint32_t count;
+  EXPECT_FAILS(ReadFile(InvalidHandle(), buffer, 1, &count), false, kErrorInvalidHandle);
+  EXPECT_FAILS(WriteFile(nullptr, buffer, 1, &count), false, kErrorInvalidHandle);
+  EXPECT_FAILS(GetFileSize(InvalidHandle(), nullptr), kInvalidFileSize, kErrorInvalidHandle);
   FindData entry;
-  FindHandle search = FindFirstFileW((dir / u"*").c_str(), &entry);
-  ASSERT_NE(search, InvalidHandle());
-  do {
-    const std::u16string name = entry.fileName;
-    const bool folder = name == u"." || name == u".." || name == u"sub";
-    EXPECT_EQ((entry.fileAttributes & kFileAttributeDirectory) != 0, folder) << name.size();
-  } while (FindNextFileW(search, &entry));
-  EXPECT_FAILS(FindNextFileW(search, &entry), false, kErrorNoMoreFiles);
-  EXPECT_TRUE(FindClose(search));
-}
-
-TEST(FindFirstFileW, MatchesWildcardsInTheLastComponent) {
-  Scratch dir;
-  for (const char16_t* name : {u"a", u"a.txt", u"ab.txt", u"abc", u"x.y.z"}) {
-    WriteText(dir / name, "");
-  }
-  EXPECT_EQ(Search(dir / u"?"), (Names{u".", u"a"}));
-  EXPECT_EQ(Search(dir / u"??"), (Names{u".."}));
-  EXPECT_EQ(Search(dir / u"?.txt"), (Names{u"a.txt"}));
-  EXPECT_EQ(Search(dir / u"a?.txt"), (Names{u"ab.txt"}));
-  EXPECT_EQ(Search(dir / u"*.txt"), (Names{u"a.txt", u"ab.txt"}));
-  EXPECT_EQ(Search(dir / u"a*"), (Names{u"a", u"a.txt", u"ab.txt", u"abc"}));
-  EXPECT_EQ(Search(dir / u"?b*"), (Names{u"ab.txt", u"abc"}));
-  EXPECT_EQ(Search(dir / u"*z"), (Names{u"x.y.z"}));
-  EXPECT_EQ(Search(dir / u"a.*"), (Names{u"a", u"a.txt"}));  // "name.*" takes "name" too
-}
-
-TEST(FindFirstFileW, NameWithoutWildcardsFindsThatEntry) {
-  Scratch dir;
-  WriteText(dir / u"a.txt", "");
-  ASSERT_TRUE(CreateDirectoryW((dir / u"sub").c_str()));
-  FindData entry;
-  FindHandle search = FindFirstFileW((dir / u"a.txt").c_str(), &entry);
-  ASSERT_NE(search, InvalidHandle());
-  EXPECT_EQ(std::u16string(entry.fileName), u"a.txt");
-  EXPECT_PRED1(IsPlainFile, entry.fileAttributes);
-  EXPECT_FAILS(FindNextFileW(search, &entry), false, kErrorNoMoreFiles);
-  EXPECT_TRUE(FindClose(search));
-  EXPECT_EQ(Search(dir / u"sub"), (Names{u"sub"}));
-  search = FindFirstFileW(dir.root().c_str(), &entry);
-  ASSERT_NE(search, InvalidHandle());
-  EXPECT_EQ(entry.fileAttributes, kFileAttributeDirectory);
-  EXPECT_TRUE(FindClose(search));
-}
-
-TEST(FindFirstFileW, ReportsNoMatchAndBadPatterns) {
-  Scratch dir;
-  WriteText(dir / u"a.txt", "");
-  FindData entry;
-  const auto find = [&](const std::u16string& pattern) {
-    return FindFirstFileW(pattern.c_str(), &entry);
-  };
-  EXPECT_FAILS(find(dir / u"*.zip"), InvalidHandle(), kErrorFileNotFound);
-  EXPECT_FAILS(find(dir / u"b.txt"), InvalidHandle(), kErrorFileNotFound);
-  EXPECT_FAILS(find(dir / u"missing\\*"), InvalidHandle(), kErrorPathNotFound);
-  EXPECT_FAILS(find(dir / u"missing\\a.txt"), InvalidHandle(), kErrorPathNotFound);
-  EXPECT_FAILS(find(dir.root() + u"\\"), InvalidHandle(), kErrorFileNotFound);
-  EXPECT_FAILS(find(u""), InvalidHandle(), kErrorPathNotFound);
-  EXPECT_FAILS(find(dir / u"*\\a.txt"), InvalidHandle(), kErrorInvalidName);
   EXPECT_FAILS(FindNextFileW(InvalidHandle(), &entry), false, kErrorInvalidHandle);
   EXPECT_FAILS(FindClose(InvalidHandle()), false, kErrorInvalidHandle);
 }
 
-TEST(FindFirstFileW, ReportsNonLatinNamesUnitByUnit) {
+// '*' takes any run of units, '?' one unit; "name.*" also takes "name". Folders end in '/'.
+TEST(FindFirstFileW, MatchesWildcardsInTheLastComponent) {
   Scratch dir;
-  const std::u16string cjk = u"\u6587\u4ef6.txt";
-  const std::u16string single = u"\u6587.txt";
-  const std::u16string pair = u"\U0001F600.txt";  // one character, two UTF-16 units
-  for (const std::u16string& name : {cjk, single, pair}) {
-    WriteText(dir / name, "text");
-    EXPECT_EQ(ReadText(dir / name), "text");
-  }
-  EXPECT_EQ(Search(dir / u"*.txt"), (Names{cjk, single, pair}));
-  EXPECT_EQ(Search(dir / u"?.txt"), (Names{single}));
-  EXPECT_EQ(Search(dir / u"??.txt"), (Names{cjk, pair}));
-  EXPECT_EQ(Search(dir / pair), (Names{pair}));
-}
-
-TEST(SHCreateDirectoryExW, CreatesEveryMissingFolder) {
-  Scratch dir;
-  EXPECT_EQ(SHCreateDirectoryExW((dir / u"a\\b\\c").c_str()), 0);
-  EXPECT_EQ(GetFileAttributesW((dir / u"a\\b\\c").c_str()), kFileAttributeDirectory);
-  EXPECT_EQ(SHCreateDirectoryExW((dir / u"a\\x\\y\\").c_str()), 0);
-  EXPECT_EQ(GetFileAttributesW((dir / u"a\\x\\y").c_str()), kFileAttributeDirectory);
-}
-
-TEST(SHCreateDirectoryExW, ReturnsAndSetsTheError) {
-  Scratch dir;
-  WriteText(dir / u"file", "x");
-  ASSERT_TRUE(CreateDirectoryW((dir / u"d").c_str()));
-  const auto expectError = [](const std::u16string& path, int32_t error) {
-    SetLastError(1234);
-    EXPECT_EQ(SHCreateDirectoryExW(path.c_str()), error);
-    EXPECT_EQ(GetLastError(), static_cast<uint32_t>(error));
-  };
-  expectError(u"relative\\path", kErrorBadPathname);
-  expectError(u"", kErrorBadPathname);
-  expectError(dir / u"d", kErrorAlreadyExists);
-  expectError(dir / u"file", kErrorAlreadyExists);
-  expectError(dir / u"file\\sub", kErrorPathNotFound);
-  expectError(dir / u"a*b\\c", kErrorInvalidName);
-}
-
-TEST(Paths, FollowWindowsRules) {
-  Scratch dir;
+  for (const char16_t* name : {u"a", u"a.txt", u"ab.txt", u"abc", u"x.y.z"}) dir.Write(name, "");
   ASSERT_TRUE(CreateDirectoryW((dir / u"sub").c_str()));
-  WriteText(dir / u"sub\\f", "x");
-  // Both separators, "." and ".." resolved by text, trailing dots and spaces dropped.
-  for (const char16_t* path : {u"sub/f", u"sub\\.\\f", u"sub\\..\\sub\\f", u"missing\\..\\sub\\f",
-                               u"sub\\f.", u"sub\\f  ", u"sub\\\\f"}) {
-    EXPECT_PRED1(IsPlainFile, GetFileAttributesW((dir / path).c_str()))
-        << std::string(path, path + std::char_traits<char16_t>::length(path));
-  }
-}
-
-// Lone surrogates cannot be stored as UTF-8 names. The emulation refuses them with
-// ERROR_INVALID_NAME and Wine with ERROR_FILE_NOT_FOUND; NTFS itself would accept them.
-TEST(Paths, InvalidUtf16IsAnError) {
-  Scratch dir;
-  const auto isRefusal = [](uint32_t error) {
-    return error == kErrorInvalidName || error == kErrorFileNotFound;
+  const std::u16string pair = u"\U0001F600.txt";  // one character, two UTF-16 units
+  for (const char16_t* name : {u"sub\\\u6587\u4ef6.txt", u"sub\\\u6587.txt"}) dir.Write(name, "");
+  dir.Write(u"sub\\" + pair, "");
+  const struct {
+    const char16_t* pattern;
+    std::set<std::u16string> names;
+  } rows[] = {
+      {u"*", {u"./", u"../", u"a", u"a.txt", u"ab.txt", u"abc", u"d/", u"f", u"sub/", u"x.y.z"}},
+      {u"*.*", {u"./", u"../", u"a", u"a.txt", u"ab.txt", u"abc", u"d/", u"f", u"sub/", u"x.y.z"}},
+      {u"d\\*", {u"./", u"../"}},
+      {u"?", {u"./", u"a", u"d/", u"f"}},
+      {u"??", {u"../"}},
+      {u"?.txt", {u"a.txt"}},
+      {u"a?.txt", {u"ab.txt"}},
+      {u"*.txt", {u"a.txt", u"ab.txt"}},
+      {u"a*", {u"a", u"a.txt", u"ab.txt", u"abc"}},
+      {u"?b*", {u"ab.txt", u"abc"}},
+      {u"*z", {u"x.y.z"}},
+      {u"a.*", {u"a", u"a.txt"}},
+      {u"a.txt", {u"a.txt"}},
+      {u"sub", {u"sub/"}},
+      {u"sub\\*.txt", {u"\u6587\u4ef6.txt", u"\u6587.txt", pair}},
+      {u"sub\\?.txt", {u"\u6587.txt"}},
+      {u"sub\\??.txt", {u"\u6587\u4ef6.txt", pair}},
+      {u"sub\\\U0001F600.txt", {pair}},
   };
-  const std::u16string high = dir /
-                              u"a\xD800"
-                              u"b";
-  const std::u16string low = dir / u"\xDC00";
-  const std::u16string last = dir / u"a\xD83D";
-  for (const std::u16string& path : {high, low, last}) {
-    EXPECT_EQ(CreateFileW(path.c_str(), kGenericWrite, 0, kCreateAlways), InvalidHandle());
-    EXPECT_PRED1(isRefusal, GetLastError());
-    EXPECT_EQ(GetFileAttributesW(path.c_str()), kInvalidFileAttributes);
-    EXPECT_PRED1(isRefusal, GetLastError());
-    EXPECT_FALSE(DeleteFileW(path.c_str()));
-    EXPECT_PRED1(isRefusal, GetLastError());
-    EXPECT_FALSE(CreateDirectoryW(path.c_str()));
-    EXPECT_NE(SHCreateDirectoryExW(path.c_str()), 0);
-    FindData entry;
-    EXPECT_EQ(FindFirstFileW(path.c_str(), &entry), InvalidHandle());
-  }
-  EXPECT_EQ(Search(dir / u"*"), (Names{u".", u".."}));
+  for (const auto& row : rows) EXPECT_EQ(dir.Search(row.pattern), row.names) << &row - rows;
+  EXPECT_EQ(0u, dir.Search(u"!\\*").count(u"./")) << "a root has no dot entries";
 }
 
 // Over 1024 bytes of UTF-8, past the emulation's inline buffer. On Windows such paths need
 // long-path support; Wine has no such limit.
 TEST(Paths, LongPathsWork) {
   Scratch dir;
-  std::u16string path = dir.root();
-  for (int level = 0; level < 5; ++level) {
-    path += u"\\" + std::u16string(80, u'\u6587') + Widen(std::to_string(level));
-    ASSERT_TRUE(CreateDirectoryW(path.c_str())) << level << " " << GetLastError();
+  std::u16string path = u"d";
+  for (char16_t level = u'0'; level < u'5'; ++level) {
+    path += u"\\" + std::u16string(80, u'\u6587') + level;
+    ASSERT_TRUE(CreateDirectoryW((dir / path).c_str())) << GetLastError();
   }
-  WriteText(path + u"\\f", "deep");
-  EXPECT_EQ(ReadText(path + u"\\f"), "deep");
-  EXPECT_EQ(Search(path + u"\\*"), (Names{u".", u"..", u"f"}));
-  EXPECT_FAILS(GetFileAttributesW((path + u"\\missing\\f").c_str()), kInvalidFileAttributes,
-               kErrorPathNotFound);
-  // A component too long for any file system fails cleanly.
-  SetLastError(kErrorSuccess);
-  EXPECT_EQ(CreateFileW((dir / std::u16string(300, u'x')).c_str(), kGenericWrite, 0, kCreateAlways),
-            InvalidHandle());
-  EXPECT_NE(GetLastError(), kErrorSuccess);
+  dir.Write(path + u"\\f", "deep");
+  dir.RunAll({{kHold, kOk, (path + u"\\f").c_str()}, {kRead, kOk | 4}});
+  EXPECT_EQ(dir.Search(path + u"\\*"), (std::set<std::u16string>{u"./", u"../", u"f"}));
+}
+
+// The sharing check and the record of the new handle are one step.
+TEST(CreateFileW, ExclusiveOpensHaveOneHolderAcrossThreads) {
+  Scratch dir;
+  std::atomic<int> holders{0}, overlaps{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        const FileHandle h = CreateFileW((dir / u"f").c_str(), kRW, 0, kOpenAlways);
+        if (h == InvalidHandle()) continue;
+        overlaps += holders.fetch_add(1);
+        --holders;
+        CloseHandle(h);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(0, overlaps.load());
 }
 
 TEST(LastError, BelongsToEachThread) {
