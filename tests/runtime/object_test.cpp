@@ -90,3 +90,18 @@ TEST(WeakRef, LockRacingTheFinalReleaseDestroysExactlyOnce) {
 }
 
 }  // namespace
+
+// Debug builds check the protocol: a second Release of an object already destroyed stops at
+// once with a message that names the misuse (under ASan, its own report stops it first).
+TEST(DebugChecks, AnOverReleaseStopsWithAMessage) {
+#if !SL_DEBUG_CHECKS
+  GTEST_SKIP() << "debug checks are off in this build";
+#endif
+  EXPECT_DEATH(
+      {
+        ServiceObject* object = sltest::MakeProbe()->AsObject();
+        object->header.Release(object);
+        object->header.Release(object);
+      },
+      "released more often than it was taken|heap-use-after-free");
+}
