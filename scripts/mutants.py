@@ -23,6 +23,7 @@ Run it on a clean work tree: it edits product files in place while it runs.
 import argparse
 import os
 import resource
+import shutil
 import signal
 import subprocess
 import sys
@@ -109,10 +110,24 @@ def build_tree(build):
                           stderr=subprocess.DEVNULL).returncode == 0
 
 
-def test_tree(build):
+def entries_of(folder):
+    return set(os.listdir(folder)) if os.path.isdir(folder) else set()
+
+
+def test_tree(build, kept):
+    """Runs the suite; afterwards removes whatever the run left in the test executables' folder
+    (their working folder), so that a mutant whose tests leave files behind cannot make the
+    tests of every later mutant fail. `kept` is what that folder held after the build."""
     # --stop-on-failure: one failing test is enough to call the mutant killed.
     code = run(["ctest", "-j2", "--timeout", str(TEST_SECONDS), "--stop-on-failure"], build,
                SUITE_SECONDS, limited=True)
+    folder = os.path.join(build, "bin")
+    for name in entries_of(folder) - kept:
+        path = os.path.join(folder, name)
+        if os.path.isdir(path) and not os.path.islink(path):
+            shutil.rmtree(path, ignore_errors=True)
+        else:
+            os.remove(path)
     return code == 0
 
 
@@ -142,7 +157,9 @@ def main():
         return 1 if missing else 0
 
     configure(args.build)
-    if not build_tree(args.build) or not test_tree(args.build):
+    ok = build_tree(args.build)
+    kept = entries_of(os.path.join(args.build, "bin"))
+    if not ok or not test_tree(args.build, kept):
         sys.exit("the unmutated tree does not build or does not pass its tests")
 
     def restore_all(*_):
@@ -169,7 +186,7 @@ def main():
                     f.write(mutated)
                 if not build_tree(args.build):
                     verdict = "did not build"
-                elif test_tree(args.build):
+                elif test_tree(args.build, kept):
                     verdict = "survived"
                 else:
                     verdict = "killed"
