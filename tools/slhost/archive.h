@@ -25,6 +25,21 @@ struct Located {
 std::optional<Located> Locate(const Context& context, const sl::sdk::FileSystemService& files,
                               const std::string& operand);
 
+// Runs `each(volume, path, operand)` for every operand in turn, as Locate places it; an operand
+// that Locate cannot place (it has said why) fails. Stops once standard output has failed.
+// Returns kOk, or the status of the last operand that failed.
+template <class Each>
+int ForEachOperand(Context& context, const sl::sdk::FileSystemService& files, Each each) {
+  int status = kOk;
+  for (const std::string& operand : context.operands) {
+    const std::optional<Located> at = Locate(context, files, operand);
+    const int one = at ? each(at->volume, at->path, operand) : kEntryFailed;
+    if (one != kOk) status = one;
+    if (OutputHasFailed()) break;
+  }
+  return status;
+}
+
 // check-fs FS [--scratch DIR] [--sample PATH] [--threads N]
 int RunCheckFs(Context& context);
 

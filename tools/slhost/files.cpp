@@ -114,74 +114,58 @@ int RunCat(Context& context) {
 
 int RunStat(Context& context) {
   sl::sdk::FileSystemService files(context.module);
-  int status = kOk;
-  for (const std::string& operand : context.operands) {
-    const std::optional<Located> at = Locate(context, files, operand);
-    if (!at) {
-      status = kEntryFailed;
-      continue;
-    }
-    const Volume& volume = at->volume;
-    const fs::path& path = at->path;
-    const Probe probe(volume);
-    std::string text = operand + "\n";
-    std::string failure;
-    if (!probe.Exists(path)) {
-      const Finding found = Why(volume, path, Action::kLook, SL_NOT_FOUND);
-      text += found.unreadable ? "  exists: unknown\n" : "  exists: no\n";
-      if (found.unreadable) failure = volume.Show(path) + ": " + found.why;
-      status = kEntryFailed;
-    } else if (probe.IsFolder(path)) {
-      text += "  exists: yes\n  type: folder\n";
-    } else {
-      text += "  exists: yes\n  type: file\n";
-      try {
-        const uint64_t size = volume.fs().Open(volume.Full(path), SL_OPEN_READ).Size();
-        text += "  size: " + std::to_string(size) + " bytes\n";
-      } catch (const sl::sdk::ServiceError& error) {
-        text += "  size: unknown\n";
-        failure = FailureText(volume.Show(path), Why(volume, path, Action::kRead, error.code()).why,
-                              error);
-        status = kEntryFailed;
-      }
-    }
-    // What stat found, then (after it, in that order on a terminal) why it found no more.
-    if (!output::Write(text.data(), text.size()) || !output::Flush()) return OutputFailed(context);
-    if (!failure.empty()) Report(context, failure);
-  }
-  return status;
+  return ForEachOperand(
+      context, files,
+      [&](const Volume& volume, const fs::path& path, const std::string& operand) -> int {
+        int status = kOk;
+        const Probe probe(volume);
+        std::string text = operand + "\n";
+        std::string failure;
+        if (!probe.Exists(path)) {
+          const Finding found = Why(volume, path, Action::kLook, SL_NOT_FOUND);
+          text += found.unreadable ? "  exists: unknown\n" : "  exists: no\n";
+          if (found.unreadable) failure = volume.Show(path) + ": " + found.why;
+          status = kEntryFailed;
+        } else if (probe.IsFolder(path)) {
+          text += "  exists: yes\n  type: folder\n";
+        } else {
+          text += "  exists: yes\n  type: file\n";
+          try {
+            const uint64_t size = volume.fs().Open(volume.Full(path), SL_OPEN_READ).Size();
+            text += "  size: " + std::to_string(size) + " bytes\n";
+          } catch (const sl::sdk::ServiceError& error) {
+            text += "  size: unknown\n";
+            failure = FailureText(volume.Show(path),
+                                  Why(volume, path, Action::kRead, error.code()).why, error);
+            status = kEntryFailed;
+          }
+        }
+        // What stat found, then (after it, in that order on a terminal) why it found no more.
+        if (!output::Write(text.data(), text.size()) || !output::Flush())
+          return OutputFailed(context);
+        if (!failure.empty()) Report(context, failure);
+        return status;
+      });
 }
 
 int RunRm(Context& context) {
   sl::sdk::FileSystemService files(context.module);
   const bool recursive = context.Has(kRecursive);
-  int status = kOk;
-  for (const std::string& operand : context.operands) {
-    const std::optional<Located> at = Locate(context, files, operand);
-    if (!at) {
-      status = kEntryFailed;
-      continue;
-    }
-    const Volume& volume = at->volume;
-    const fs::path& path = at->path;
-    if (recursive &&
-        (path.filename() == "." || path.filename() == ".." || path == path.root_path())) {
-      status = Report(context, "refusing to remove " + operand + " with all it holds");
-      continue;
-    }
-    if (recursive) {
-      if (RemoveTree(context, volume, path, 0) != kOk) status = kEntryFailed;
-      continue;
-    }
-    const sl::sdk::Outcome removed =
-        sl::sdk::Try([&] { volume.fs().RemoveFile(volume.Full(path)); });
-    if (!removed) {
-      status =
-          EntryFailed(context, volume.Show(path),
-                      Why(volume, path, Action::kRemoveFile, removed.code).why, ErrorOf(removed));
-    }
-  }
-  return status;
+  return ForEachOperand(
+      context, files,
+      [&](const Volume& volume, const fs::path& path, const std::string& operand) -> int {
+        if (recursive &&
+            (path.filename() == "." || path.filename() == ".." || path == path.root_path())) {
+          return Report(context, "refusing to remove " + operand + " with all it holds");
+        }
+        if (recursive) return RemoveTree(context, volume, path, 0) != kOk ? kEntryFailed : kOk;
+        const sl::sdk::Outcome removed =
+            sl::sdk::Try([&] { volume.fs().RemoveFile(volume.Full(path)); });
+        if (removed) return kOk;
+        return EntryFailed(context, volume.Show(path),
+                           Why(volume, path, Action::kRemoveFile, removed.code).why,
+                           ErrorOf(removed));
+      });
 }
 
 }  // namespace slhost

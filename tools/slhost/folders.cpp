@@ -57,51 +57,35 @@ int RunLs(Context& context) {
 int RunMkdir(Context& context) {
   sl::sdk::FileSystemService files(context.module);
   const bool parents = context.Has(kParents);
-  int status = kOk;
-  for (const std::string& operand : context.operands) {
-    const std::optional<Located> at = Locate(context, files, operand);
-    if (!at) {
-      status = kEntryFailed;
-      continue;
-    }
-    const Volume& volume = at->volume;
-    const fs::path& path = at->path;
-    const sl::sdk::Path16 full = volume.Full(path);
-    const sl::sdk::Outcome made = sl::sdk::Try([&] {
-      if (parents) {
-        volume.fs().CreateAllFolders(full);
-      } else {
-        volume.fs().CreateFolder(full);
-      }
-    });
-    if (made || (parents && made.code == SL_ALREADY_EXISTS && Probe(volume).IsFolder(path))) {
-      continue;
-    }
-    status = EntryFailed(context, volume.Show(path),
-                         Why(volume, path, Action::kCreateFolder, made.code).why, ErrorOf(made));
-  }
-  return status;
+  return ForEachOperand(
+      context, files, [&](const Volume& volume, const fs::path& path, const std::string&) -> int {
+        const sl::sdk::Path16 full = volume.Full(path);
+        const sl::sdk::Outcome made = sl::sdk::Try([&] {
+          if (parents) {
+            volume.fs().CreateAllFolders(full);
+          } else {
+            volume.fs().CreateFolder(full);
+          }
+        });
+        if (made || (parents && made.code == SL_ALREADY_EXISTS && Probe(volume).IsFolder(path))) {
+          return kOk;
+        }
+        return EntryFailed(context, volume.Show(path),
+                           Why(volume, path, Action::kCreateFolder, made.code).why, ErrorOf(made));
+      });
 }
 
 int RunRmdir(Context& context) {
   sl::sdk::FileSystemService files(context.module);
-  int status = kOk;
-  for (const std::string& operand : context.operands) {
-    const std::optional<Located> at = Locate(context, files, operand);
-    if (!at) {
-      status = kEntryFailed;
-      continue;
-    }
-    const Volume& volume = at->volume;
-    const fs::path& path = at->path;
-    const sl::sdk::Outcome removed =
-        sl::sdk::Try([&] { volume.fs().RemoveFolder(volume.Full(path)); });
-    if (removed) continue;
-    status =
-        EntryFailed(context, volume.Show(path),
-                    Why(volume, path, Action::kRemoveFolder, removed.code).why, ErrorOf(removed));
-  }
-  return status;
+  return ForEachOperand(
+      context, files, [&](const Volume& volume, const fs::path& path, const std::string&) -> int {
+        const sl::sdk::Outcome removed =
+            sl::sdk::Try([&] { volume.fs().RemoveFolder(volume.Full(path)); });
+        if (removed) return kOk;
+        return EntryFailed(context, volume.Show(path),
+                           Why(volume, path, Action::kRemoveFolder, removed.code).why,
+                           ErrorOf(removed));
+      });
 }
 
 }  // namespace slhost
