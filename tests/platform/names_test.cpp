@@ -8,22 +8,10 @@
 #include <string>
 
 #include "platform/files.h"
+#include "listing.h"
 
 namespace sl::platform {
 namespace {
-
-using Names = std::set<std::u16string>;
-
-Names List(const std::u16string& pattern) {
-  Names names;
-  FindData entry;
-  FindHandle search = FindFirstFileW(pattern.c_str(), &entry);
-  if (search == InvalidHandle()) return names;
-  do names.insert(entry.fileName);
-  while (FindNextFileW(search, &entry));
-  FindClose(search);
-  return names;
-}
 
 TEST(Wildcards, DotsBeforeStarsAlsoMatchTheEndOfAName) {
   const std::string own = "sl-wildcard-dots-" + std::to_string(::getpid());

@@ -15,11 +15,10 @@
 
 #include "common/native_names.h"
 #include "platform/files.h"
+#include "listing.h"
 
 namespace sl::platform {
 namespace {
-
-using Names = std::set<std::u16string>;
 
 // A fresh folder: `native` names a file in it by its bytes, `dir / u"name"` as the module does.
 struct Folder {
@@ -34,17 +33,6 @@ struct Folder {
     return ::lstat((root + name).c_str(), &st) == 0 && (st.st_mode & S_IFMT) == kind;
   }
 };
-
-Names List(const std::u16string& pattern) {
-  Names names;
-  FindData entry;
-  FindHandle search = FindFirstFileW(pattern.c_str(), &entry);
-  if (search == InvalidHandle()) return names;
-  do names.insert(entry.fileName);
-  while (FindNextFileW(search, &entry));
-  FindClose(search);
-  return names;
-}
 
 std::string Read(const std::u16string& path) {
   FileHandle h = CreateFileW(path.c_str(), kGenericRead, kFileShareRead, kOpenExisting);
