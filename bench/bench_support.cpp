@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "common/alloc_hook.h"
-#include "filesystem/factory.h"
-#include "runtime/service_object_ptr.h"
-#include "stream/factory.h"
+#include "filesystem/file_system_service.h"
+#include "slservices/sdk/ref.hpp"
+#include "stream/stream_service.h"
 
 namespace slbench {
 namespace {
@@ -42,9 +42,9 @@ void RemoveFolder() {
 }
 
 template <class T>
-T* HeldObject(SODetails::BasicServiceObjectPtr<ServiceObject> (*factory)()) {
+T* HeldObject(sl::sdk::Ref<ServiceObject> (*factory)()) {
   // Made on first use and kept for the whole run; the process exit takes it down.
-  static ServiceObject* const object = factory().Detach();
+  static ServiceObject* const object = factory().detach();
   return reinterpret_cast<T*>(object);
 }
 

@@ -10,7 +10,7 @@
 #include <stdexcept>
 
 #include "bench_support.h"
-#include "stream/factory.h"
+#include "stream/stream_service.h"
 
 namespace slbench {
 namespace {

@@ -19,7 +19,7 @@ SLFileSystemServiceImpl::~SLFileSystemServiceImpl() {
   // interest and nothing is reported.
   RemoveEntryNamedAs(defaultFileSystem_.get());
   registry_.clear();
-  defaultFileSystem_.Reset();
+  defaultFileSystem_.reset();
 }
 
 uint32_t SLFileSystemServiceImpl::NameKeyOf(SLFileSystem* fileSystem) {
@@ -42,7 +42,7 @@ SLResult SLFileSystemServiceImpl::RemoveEntryNamedAs(SLFileSystem* fileSystem) {
 
 SLResult SLFileSystemServiceImpl::GetDefaultFileSystem(SLFileSystem** fileSystem) {
   if (fileSystem == nullptr) return SL_INVALID_ARGUMENT;
-  *fileSystem = FileSystemPtr(defaultFileSystem_).Detach();
+  *fileSystem = FileSystemPtr(defaultFileSystem_).detach();
   return SL_OK;
 }
 
@@ -68,14 +68,15 @@ SLResult SLFileSystemServiceImpl::GetRegisteredFileSystemByName(uint32_t name,
   if (name == 0 || fileSystem == nullptr) return SL_INVALID_ARGUMENT;
   const auto entry = registry_.find(name);
   if (entry == registry_.end()) return SL_NOT_FOUND;
-  *fileSystem = FileSystemPtr(entry->second).Detach();
+  *fileSystem = FileSystemPtr(entry->second).detach();
   return SL_OK;
 }
 
 namespace sl::filesystem {
 
-SLFileSystemService* CreateFileSystemServiceObject() {
-  return SODetails::MakeServiceObject<SLFileSystemServiceImpl>();
+sl::sdk::Ref<ServiceObject> CreateFileSystemService() {
+  return sl::sdk::Ref<ServiceObject>::Adopt(
+      reinterpret_cast<ServiceObject*>(SODetails::MakeServiceObject<SLFileSystemServiceImpl>()));
 }
 
 }  // namespace sl::filesystem

@@ -15,7 +15,7 @@
 #include <map>
 
 #include "runtime/service_object.h"
-#include "runtime/service_object_ptr.h"
+#include "slservices/sdk/ref.hpp"
 #include "slservices/sl_filesystem.h"
 #include "support/details/FileSystemServiceCalls"
 
@@ -32,7 +32,7 @@ struct SLFileSystemServiceImpl
   SLResult GetRegisteredFileSystemByName(uint32_t name, SLFileSystem** fileSystem);
 
  private:
-  using FileSystemPtr = SODetails::BasicServiceObjectPtr<SLFileSystem>;
+  using FileSystemPtr = sl::sdk::Ref<SLFileSystem>;
 
   // The atom the file system reports through its own GetFileSystemName, or 0xFFFFFFFF.
   static uint32_t NameKeyOf(SLFileSystem* fileSystem);
@@ -45,7 +45,8 @@ struct SLFileSystemServiceImpl
 
 namespace sl::filesystem {
 
-// A new file-system service; the caller owns its one reference.
-SLFileSystemService* CreateFileSystemServiceObject();
+// The "FileSystemService" class's factory: a new service with its default file system; the
+// reference holds its one count.
+sl::sdk::Ref<ServiceObject> CreateFileSystemService();
 
 }  // namespace sl::filesystem

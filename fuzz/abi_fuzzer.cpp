@@ -23,9 +23,9 @@
 
 #include "common/alloc_hook.h"
 #include "common/fault_file_system.h"
-#include "filesystem/factory.h"
+#include "filesystem/file_system_service.h"
 #include "slservices/sl_exception.hpp"
-#include "stream/factory.h"
+#include "stream/stream_service.h"
 
 namespace {
 
@@ -329,7 +329,7 @@ class Interpreter {
   }
 
   void Objects() {
-    std::vector<ServiceObject*> objects = {files_.AsObject(), streams_.AsObject(), AsObject(fs_)};
+    std::vector<ServiceObject*> objects = {files_.object(), streams_.object(), AsObject(fs_)};
     ServiceObject* object = objects[in_.ConsumeIntegralInRange<size_t>(0, objects.size() - 1)];
     const int which = in_.ConsumeIntegralInRange(0, 4);
     if (which == 0) {  // counts
@@ -364,7 +364,7 @@ class Interpreter {
     Expect("an allocation failure leaves the entry", refusal.reached, refusal.threw);
     if (!refusal.threw) return Expect("CloseStream", SL_OK, ss()->CloseStream(ss(), out));
     Expect("nothing handed out", 1, out == kKept);
-    CheckRecord(streams_.AsObject());
+    CheckRecord(streams_.object());
   }
 
   void TearDown() {
@@ -372,9 +372,9 @@ class Interpreter {
     AsObject(fs_)->header.Release(AsObject(fs_));
     // The service releases what its registry still holds when it goes.
     Expect("the file-system service's last Release", 0,
-           files_.AsObject()->header.Release(files_.Detach()));
+           files_.object()->header.Release(files_.detach()));
     Expect("the stream service's last Release", 0,
-           streams_.AsObject()->header.Release(streams_.Detach()));
+           streams_.object()->header.Release(streams_.detach()));
     for (const auto& bent : bent_)
       Expect("references of a host-made file system", 1, bent->RefCount());
     for (ServiceObjectWeakRef* weak : weak_) {
@@ -384,9 +384,8 @@ class Interpreter {
   }
 
   FuzzedDataProvider& in_;
-  SODetails::BasicServiceObjectPtr<ServiceObject> files_ =
-      sl::filesystem::CreateFileSystemService();
-  SODetails::BasicServiceObjectPtr<ServiceObject> streams_ = sl::stream::CreateStreamService();
+  sl::sdk::Ref<ServiceObject> files_ = sl::filesystem::CreateFileSystemService();
+  sl::sdk::Ref<ServiceObject> streams_ = sl::stream::CreateStreamService();
   SLFileSystem* fs_ = nullptr;
   std::unique_ptr<FaultFileSystem> bent_[3];
   std::map<uint32_t, SLFileSystem*> registry_;

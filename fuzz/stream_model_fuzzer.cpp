@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "common/fault_file_system.h"
-#include "runtime/service_object_ptr.h"
-#include "stream/factory.h"
+#include "slservices/sdk/ref.hpp"
+#include "stream/stream_service.h"
 
 namespace {
 
@@ -134,7 +134,7 @@ struct Stream {
 struct Harness {
   explicit Harness(FuzzedDataProvider& input) : in(input) {}
   FuzzedDataProvider& in;
-  SODetails::BasicServiceObjectPtr<ServiceObject> service = sl::stream::CreateStreamService();
+  sl::sdk::Ref<ServiceObject> service = sl::stream::CreateStreamService();
   SLStreamService* ss = reinterpret_cast<SLStreamService*>(service.get());
   std::vector<std::unique_ptr<Stream>> streams;
   uint32_t seeds = 0;
@@ -246,7 +246,7 @@ struct Harness {
     while (!streams.empty()) Close(streams.size() - 1);
     // Device failures never become the service's own: only refused calls are recorded.
     SLErrorInfo info{};
-    const SLResult read = service.AsObject()->header.GetErrorInfo(service.AsObject(), &info, 0);
+    const SLResult read = service.object()->header.GetErrorInfo(service.object(), &info, 0);
     if (read != (refused ? SL_OK : SL_NOT_FOUND)) Fail("GetErrorInfo of the service", 0, read);
     if (refused && info.code != SL_INVALID_ARGUMENT) Fail("recorded code", 3, info.code);
   }

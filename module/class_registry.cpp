@@ -56,9 +56,9 @@ SLResult CreateFromList(ServiceFactoryRecord* head, uint32_t classAtom, ServiceO
   }
   if (match == nullptr) return SL_NOT_FOUND;
   if (!match->factory) return SL_NO_OBJECT;
-  SODetails::BasicServiceObjectPtr<ServiceObject> made = match->factory();
+  sl::sdk::Ref<ServiceObject> made = match->factory();
   if (!made) return SL_NO_OBJECT;
-  *object = made.Detach();
+  *object = made.detach();
   return SL_OK;
 }
 

@@ -3,9 +3,10 @@
 // "FileSystemService" is registered first, "StreamService" second, so the list reads
 // "StreamService", "FileSystemService". At unload they are destroyed in reverse order of
 // construction ("StreamService" first), after the class list, which is built later.
+#include "filesystem/file_system_service.h"
 #include "module/class_registry.h"
-#include "module/factories.h"
 #include "slservices/sl_module.h"
+#include "stream/stream_service.h"
 
 namespace {
 
@@ -15,9 +16,9 @@ using sl::module::ServiceFactoryRecord;
 ServiceFactoryRecord* g_classListHead = nullptr;  // constant-initialised before start-up
 
 ServiceFactoryRecord g_fileSystemServiceRecord(&g_classListHead, SL_CLASS_FILE_SYSTEM_SERVICE,
-                                               sl::module::FileSystemServiceFactory());
+                                               &sl::filesystem::CreateFileSystemService);
 ServiceFactoryRecord g_streamServiceRecord(&g_classListHead, SL_CLASS_STREAM_SERVICE,
-                                           sl::module::StreamServiceFactory());
+                                           &sl::stream::CreateStreamService);
 
 ClassList& TheClassList() {
   static ClassList list(&g_classListHead);

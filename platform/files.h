@@ -134,7 +134,4 @@ void SetLastError(uint32_t error);
 // it as the last error.
 int32_t SHCreateDirectoryExW(const char16_t* path);
 
-// The folder for temporary files, ending with a separator.
-std::u16string TempDirectory();
-
 }  // namespace sl::platform

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/thread.h"
-
 namespace SODetails {
 namespace {
 
@@ -54,31 +52,7 @@ void RecordFailure(ErrorRecords& records, SLResult code, const char16_t* interfa
   writer.Append("() failed, code: 0x");
   writer.AppendHex32(code);
 
-  const uint32_t thread = sl::platform::CurrentThreadId();
-  std::lock_guard<std::recursive_mutex> guard(records.lock);
-  records.byThread[thread] = info;
-}
-
-SLResult ReadErrorInfo(ErrorRecords& records, SLErrorInfo* info) {
-  if (info == nullptr) return SL_INVALID_ARGUMENT;
-  const uint32_t thread = sl::platform::CurrentThreadId();
-  const ErrorInfo* record = nullptr;
-  {
-    std::lock_guard<std::recursive_mutex> guard(records.lock);
-    auto found = records.byThread.find(thread);
-    if (found != records.byThread.end()) record = &found->second;
-  }
-  if (record == nullptr) {
-    std::memset(info, 0, sizeof(*info));
-    return SL_NOT_FOUND;
-  }
-  // Only this thread writes its own record, so reading it after unlocking is safe.
-  info->code = record->code;
-  info->line = record->line;
-  info->message = record->message;
-  info->functionName = record->functionName;
-  info->sourceFile = record->sourceFile;
-  return SL_OK;
+  records.Store(info);
 }
 
 void ThrowRecordedServiceError(ServiceObject* object, SLResult code) {

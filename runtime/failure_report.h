@@ -33,10 +33,6 @@ inline void ReportFailure(ErrorRecords& records, SLResult code, const char16_t* 
   }
 }
 
-// The GetErrorInfo base entry's work: 3 for a null out pointer, 11 (and a zeroed record) when
-// the calling thread has no record, else 0.
-SLResult ReadErrorInfo(ErrorRecords& records, SLErrorInfo* info);
-
 // ThrowOnServiceError's work for a failure code: asks `object` for its record and raises it.
 void ThrowRecordedServiceError(ServiceObject* object, SLResult code);
 

@@ -11,6 +11,9 @@
 // Destruction runs in the opposite order of the layout's last two parts: the core (and with it
 // the failure records) goes first, then the implementation's data, then the memory.
 //
+// The five base entries forward to the core: the same protocol (count, weak block, failure
+// records, debug checks) that host objects built on the SDK use, slservices/sdk/protocol.hpp.
+//
 // Example:
 //   struct SLFileSystemImpl
 //       : SOImpl::CppSLFileSystemBase<SLFileSystemImpl, SODetails::ServiceObjectTraits> {...};
@@ -21,10 +24,8 @@
 #include <new>
 #include <utility>
 
-#include "runtime/debug_check.h"
 #include "runtime/failure_report.h"
 #include "runtime/object_core.h"
-#include "runtime/weak_ref.h"
 #include "slservices/sl_object.h"
 
 namespace SODetails {
@@ -47,6 +48,11 @@ class ServiceObjectT final : public Impl {
 
   ServiceObjectT(const ServiceObjectT&) = delete;
   ServiceObjectT& operator=(const ServiceObjectT&) = delete;
+  // Only the final Release destroys a module object. (Host objects may live on a host's stack,
+  // so the check is the module's, not the shared core's.)
+  ~ServiceObjectT() {
+    SL_DCHECK(core.refCount.load() == 0, "an object destroyed while references to it remain");
+  }
 
   Interface* AsInterface() { return &this->table_; }
   ServiceObject* AsObject() { return reinterpret_cast<ServiceObject*>(&this->table_); }
@@ -65,43 +71,25 @@ class ServiceObjectT final : public Impl {
   ServiceObjectCore core;
 
  private:
-  static uint32_t AddRefEntry(ServiceObject* self) {
-    const int32_t before = FromHeader(self)->core.refCount.fetch_add(1);
-    SL_DCHECK(before > 0,
-              "AddRef on an object whose count is 0: it is being destroyed; only a weak "
-              "reference's Lock may hand out a new reference, and it refuses a count of 0");
-    return static_cast<uint32_t>(before + 1);
-  }
+  static uint32_t AddRefEntry(ServiceObject* self) { return FromHeader(self)->core.AddRef(); }
 
   static uint32_t ReleaseEntry(ServiceObject* self) {
     ServiceObjectT* object = FromHeader(self);
-    ServiceObjectCore& core = object->core;
-    const int32_t count = core.refCount.fetch_sub(1) - 1;
-    SL_DCHECK(count >= 0,
-              "Release on an object whose count is already 0: a reference was "
-              "released more often than it was taken");
-    if (count != 0) return static_cast<uint32_t>(count);
-    if (WeakRefBlock* block = core.weakRef.load()) {
-      const int32_t revived = DetachWeakRefForDestruction(core, block);
-      if (revived > 0) return static_cast<uint32_t>(revived);
-    } else {
-      const int32_t again = core.refCount.load();
-      if (again > 0) return static_cast<uint32_t>(again);
-    }
-    delete object;
-    return 0;
+    const uint32_t left = object->core.Release();
+    if (left == 0) delete object;
+    return left;
   }
 
   static uint32_t GetRefCountEntry(ServiceObject* self) {
-    return static_cast<uint32_t>(FromHeader(self)->core.refCount.load());
+    return FromHeader(self)->core.RefCount();
   }
 
   static SLResult GetWeakRefEntry(ServiceObject* self, ServiceObjectWeakRef** weak) {
-    return GetWeakRefFor(self, FromHeader(self)->core, weak);
+    return FromHeader(self)->core.GetWeakRef(self, weak);
   }
 
   static SLResult GetErrorInfoEntry(ServiceObject* self, SLErrorInfo* info, uint64_t) {
-    return ReadErrorInfo(FromHeader(self)->core.errors, info);
+    return FromHeader(self)->core.GetErrorInfo(info);
   }
 };
 

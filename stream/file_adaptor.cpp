@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "runtime/calling_rules.h"
-#include "stream/open_guard.h"
+#include "stream/opening_stream.h"
 
 using FileAdaptor = SLStreamServiceImpl::_FileAdaptor;
 

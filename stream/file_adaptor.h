@@ -19,7 +19,7 @@
 #include <boost/iostreams/categories.hpp>
 #include <boost/iostreams/positioning.hpp>
 
-#include "runtime/service_object_ptr.h"
+#include "slservices/sdk/ref.hpp"
 #include "stream/stream_service.h"
 
 class SLStreamServiceImpl::_FileAdaptor {
@@ -29,7 +29,7 @@ class SLStreamServiceImpl::_FileAdaptor {
                     boost::iostreams::closable_tag,
                     boost::iostreams::flushable_tag {};
 
-  _FileAdaptor(SODetails::BasicServiceObjectPtr<SLFileSystem> fileSystem, SLFileHandle file)
+  _FileAdaptor(sl::sdk::Ref<SLFileSystem> fileSystem, SLFileHandle file)
       : fileSystem_(std::move(fileSystem)), file_(file) {}
 
   // One ReadFile call for up to n bytes; the count it reports, or 0 when it is not called.
@@ -40,7 +40,7 @@ class SLStreamServiceImpl::_FileAdaptor {
   bool flush();
   // CloseFile; when the table has no such entry the file stays open.
   void close();
-  // Both do nothing while the stream is still being opened (open_guard.h).
+  // Both do nothing while the stream is still being opened (opening_stream.h).
   // Never reached by the stream service; positions through GetFilePos, GetFileSize and
   // SetFilePos, and gives -1 when one of them is missing or fails without error information.
   std::streampos seek(boost::iostreams::stream_offset offset, std::ios_base::seekdir way);
@@ -49,6 +49,6 @@ class SLStreamServiceImpl::_FileAdaptor {
   SLFileHandle file() const { return file_; }
 
  private:
-  SODetails::BasicServiceObjectPtr<SLFileSystem> fileSystem_;
+  sl::sdk::Ref<SLFileSystem> fileSystem_;
   SLFileHandle file_;
 };

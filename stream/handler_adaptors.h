@@ -3,7 +3,7 @@
 // every request to the callbacks exactly once and returns their results unchanged. Copying one
 // copies the four values; destroying one calls nothing.
 //
-// Neither calls anything while its stream is still being opened (open_guard.h).
+// Neither calls anything while its stream is still being opened (opening_stream.h).
 //
 // A read adaptor is an input-only device, so the library closes it with the input side of its
 // stream buffer; a write adaptor is output-only and is closed with the output side.
@@ -18,7 +18,7 @@
 
 #include <boost/iostreams/categories.hpp>
 
-#include "stream/open_guard.h"
+#include "stream/opening_stream.h"
 #include "stream/stream_service.h"
 
 class SLStreamServiceImpl::_ReadHandlerAdaptor {

@@ -8,10 +8,10 @@
 #include <boost/iostreams/device/array.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
-#include "runtime/service_object_ptr.h"
+#include "slservices/sdk/ref.hpp"
 #include "stream/file_adaptor.h"
 #include "stream/handler_adaptors.h"
-#include "stream/open_guard.h"
+#include "stream/opening_stream.h"
 #include "stream/partial_write_fix.h"
 #include "stream/stream_records.h"
 
@@ -85,6 +85,19 @@ std::streamsize ReadWholeBuffers(std::istream& in, const _SLInputStreamRec& reco
   return done;
 }
 
+// A read that the stream's buffer does not hold: whole buffers straight from the device when
+// that is possible, else the stream's own read. Kept out of line, so that the reads the buffer
+// holds (every small read of a memory stream) pay for none of it.
+__attribute__((noinline)) std::streamsize ReadPastBuffer(std::istream& in,
+                                                         const _SLInputStreamRec& record, char* out,
+                                                         std::streamsize wanted) {
+  if (in.good() && record.readDevice != nullptr && wanted >= kRefillSize) {
+    return ReadWholeBuffers(in, record, out, wanted);
+  }
+  in.read(out, wanted);
+  return in.gcount();
+}
+
 // Byte counts beyond what a stream can take in one call are cut to that; no caller buffer is
 // that large.
 std::streamsize StreamSize(uint64_t size) {
@@ -110,19 +123,17 @@ SLResult SLStreamServiceImpl::OpenFileReadStream(SLFileSystem* fileSystem, SLFil
                                                  SLStreamHandle* stream) {
   if (fileSystem == nullptr || stream == nullptr) return SL_INVALID_ARGUMENT;
   // The stream buffer's copy of the device keeps the one reference that outlives this call.
-  *stream = OpenDeviceReadStream(
-      _FileAdaptor(SODetails::BasicServiceObjectPtr<SLFileSystem>::Share(fileSystem), file));
+  *stream = OpenDeviceReadStream(_FileAdaptor(sl::sdk::Ref<SLFileSystem>::Share(fileSystem), file));
   return SL_OK;
 }
 
 SLResult SLStreamServiceImpl::OpenFileWriteStream(SLFileSystem* fileSystem, SLFileHandle file,
                                                   SLStreamHandle* stream) {
   if (fileSystem == nullptr || stream == nullptr) return SL_INVALID_ARGUMENT;
-  *stream =
-      OpenStream<_SLOutputStreamRec, io::output>(
-          _FileAdaptor(SODetails::BasicServiceObjectPtr<SLFileSystem>::Share(fileSystem), file))
-          .release()
-          ->AsHandle();
+  *stream = OpenStream<_SLOutputStreamRec, io::output>(
+                _FileAdaptor(sl::sdk::Ref<SLFileSystem>::Share(fileSystem), file))
+                .release()
+                ->AsHandle();
   return SL_OK;
 }
 
@@ -161,12 +172,7 @@ SLResult SLStreamServiceImpl::ReadStream(SLStreamHandle stream, void* buffer, ui
     *done = static_cast<uint64_t>(buffered->sgetn(static_cast<char*>(buffer), wanted));
     return SL_OK;
   }
-  if (in.good() && input.readDevice != nullptr && wanted >= kRefillSize) {
-    *done = static_cast<uint64_t>(ReadWholeBuffers(in, input, static_cast<char*>(buffer), wanted));
-    return SL_OK;
-  }
-  in.read(static_cast<char*>(buffer), wanted);
-  *done = static_cast<uint64_t>(in.gcount());
+  *done = static_cast<uint64_t>(ReadPastBuffer(in, input, static_cast<char*>(buffer), wanted));
   return SL_OK;
 }
 
@@ -197,3 +203,12 @@ SLResult SLStreamServiceImpl::CloseStream(SLStreamHandle stream) {
   delete _SLStreamRec::FromHandle(stream);
   return SL_OK;
 }
+
+namespace sl::stream {
+
+sl::sdk::Ref<ServiceObject> CreateStreamService() {
+  return sl::sdk::Ref<ServiceObject>::Adopt(
+      reinterpret_cast<ServiceObject*>(SODetails::MakeServiceObject<SLStreamServiceImpl>()));
+}
+
+}  // namespace sl::stream

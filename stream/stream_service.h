@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "slservices/sdk/ref.hpp"
 #include "support/details/StreamServiceCalls"
 
 struct SLStreamServiceImpl
@@ -30,3 +31,10 @@ struct SLStreamServiceImpl
   SLResult FlushStream(SLStreamHandle stream);
   SLResult CloseStream(SLStreamHandle stream);
 };
+
+namespace sl::stream {
+
+// The "StreamService" class's factory: a new stream service; the reference holds its one count.
+sl::sdk::Ref<ServiceObject> CreateStreamService();
+
+}  // namespace sl::stream

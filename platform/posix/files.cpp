@@ -23,29 +23,7 @@
 #include "platform/files.h"
 #include "platform/posix/files_internal.h"
 
-namespace sl::platform {
-namespace {
-// The emulation's per-thread state lives in the static TLS block (initial-exec; a few bytes, for
-// which a library loaded with dlopen has room): reading it costs no __tls_get_addr call on every
-// file call, and LeakSanitizer, which misreads the dynamic TLS blocks of a dlopened library and
-// stops with a fatal error, reads it as it reads the program's own.
-__attribute__((tls_model("initial-exec"))) thread_local uint32_t tLastError = kErrorSuccess;
-}  // namespace
-
-uint32_t GetLastError() { return tLastError; }
-
-void SetLastError(uint32_t error) { tLastError = error; }
-
-}  // namespace sl::platform
-
 namespace sl::platform::posix {
-
-void SetError(uint32_t error) { tLastError = error; }
-
-bool Fail(uint32_t error) {
-  tLastError = error;
-  return false;
-}
 
 uint32_t AttributesOf(const struct stat& st) {
   if (S_ISDIR(st.st_mode)) return kFileAttributeDirectory;
@@ -114,7 +92,8 @@ struct LastLookup {
   uint64_t removals = 0;
   HandleInfo info{-1, 0, nullptr};
 };
-__attribute__((tls_model("initial-exec"))) thread_local LastLookup tLastLookup;  // as tLastError
+__attribute__((
+    tls_model("initial-exec"))) thread_local LastLookup tLastLookup;  // as tLastError (errors.cpp)
 
 bool Lookup(FileHandle h, HandleInfo* info) {
   if (h == nullptr || h == InvalidHandle()) return Fail(kErrorInvalidHandle);

@@ -15,9 +15,13 @@ namespace sl::platform::posix {
 
 static_assert(sizeof(off_t) == 8, "file positions must be 64-bit");
 
-// Sets the calling thread's last error. Returns false so failure paths read `return Fail(...)`.
-bool Fail(uint32_t error);
+// Sets the calling thread's last error (errors.cpp).
 void SetError(uint32_t error);
+// The same, returning false so that failure paths read `return Fail(...)`.
+inline bool Fail(uint32_t error) {
+  SetError(error);
+  return false;
+}
 
 // The attributes Windows would report for a file: DIRECTORY for folders, READONLY for files whose
 // owner write bit is clear, NORMAL for every other file.

@@ -1,4 +1,4 @@
-// UTF-16 paths to system paths and back, and errno to Win32 error codes.
+// UTF-16 paths to system paths and back.
 #include <errno.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -169,80 +169,4 @@ uint32_t NativePath::MissingError() {
   return parentIsFolder ? kErrorFileNotFound : kErrorPathNotFound;
 }
 
-uint32_t ErrorFromStatus(NativePath::Status status, uint32_t emptyError) {
-  switch (status) {
-    case NativePath::Status::kOk:
-      return kErrorSuccess;
-    case NativePath::Status::kEmpty:
-      return emptyError;
-    case NativePath::Status::kInvalidName:
-      return kErrorInvalidName;
-    case NativePath::Status::kUnmatchable:
-      return kErrorFileNotFound;
-    case NativePath::Status::kNoMemory:
-      return kErrorNotEnoughMemory;
-  }
-  return kErrorInvalidParameter;
-}
-
-uint32_t ErrorFromErrno(int err) {
-  switch (err) {
-    case 0:
-      return kErrorSuccess;
-    case ENOENT:
-      return kErrorFileNotFound;
-    case ENOTDIR:
-      return kErrorPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return kErrorAccessDenied;
-    case EROFS:
-      return kErrorWriteProtect;
-    case EEXIST:
-      return kErrorAlreadyExists;
-    case ENOTEMPTY:
-      return kErrorDirNotEmpty;
-    case EBADF:
-      return kErrorInvalidHandle;
-    case EINVAL:
-    case EOVERFLOW:
-      return kErrorInvalidParameter;
-    case ENAMETOOLONG:
-      return kErrorFilenameExcedRange;
-    case ELOOP:
-      return kErrorCantResolveFilename;
-    case ENOMEM:
-      return kErrorNotEnoughMemory;
-    case EMFILE:
-    case ENFILE:
-      return kErrorTooManyOpenFiles;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      return kErrorDiskFull;
-    case EBUSY:
-    case ETXTBSY:
-      return kErrorSharingViolation;
-    default:
-      return kErrorGenFailure;
-  }
-}
-
 }  // namespace sl::platform::posix
-
-namespace sl::platform {
-
-std::u16string TempDirectory() {
-  const char* dir = ::getenv("TMPDIR");
-  if (dir == nullptr || dir[0] != '/') dir = "/tmp";
-  const size_t length = std::strlen(dir);
-  std::u16string result(length + 1, u'\0');
-  const int units = posix::NativeToUtf16(dir, length, result.data(), result.size());
-  if (units <= 0) return u"/tmp/";
-  result.resize(static_cast<size_t>(units));
-  if (result.back() != u'/') result.push_back(u'/');
-  return result;
-}
-
-}  // namespace sl::platform

@@ -92,19 +92,8 @@ bool FindNextFileW(FindHandle h, FindData* data) {
 
 bool FindClose(FindHandle h) { return ::FindClose(h); }
 
-uint32_t GetLastError() { return ::GetLastError(); }
-
-void SetLastError(uint32_t error) { ::SetLastError(error); }
-
 int32_t SHCreateDirectoryExW(const char16_t* path) {
   return ::SHCreateDirectoryExW(nullptr, Wide(path), nullptr);
-}
-
-std::u16string TempDirectory() {
-  wchar_t buffer[MAX_PATH + 1];
-  const DWORD length = ::GetTempPathW(MAX_PATH + 1, buffer);
-  if (length == 0 || length > MAX_PATH) return u"C:\\";
-  return std::u16string(reinterpret_cast<const char16_t*>(buffer), length);
 }
 
 }  // namespace sl::platform

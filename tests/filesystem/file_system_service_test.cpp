@@ -31,7 +31,8 @@ class FileSystemServiceTest : public ::testing::Test {
     return fs;
   }
 
-  SLFileSystemService* service = sl::filesystem::CreateFileSystemServiceObject();
+  SLFileSystemService* service =
+      reinterpret_cast<SLFileSystemService*>(sl::filesystem::CreateFileSystemService().detach());
   ForeignFileSystem foreign, second;  // they outlive the service, which may still hold them
   const uint32_t defaultAtom = fstest::AtomOf("Default");
 };
@@ -161,7 +162,8 @@ TEST_F(FileSystemServiceTest, DestructionReleasesEveryReferenceOnce) {
       ASSERT_EQ(SL_OK, Register(second.fs()));
     }
     EXPECT_EQ(0u, fstest::Release(service));
-    service = sl::filesystem::CreateFileSystemServiceObject();
+    service =
+        reinterpret_cast<SLFileSystemService*>(sl::filesystem::CreateFileSystemService().detach());
     EXPECT_EQ(1, entry.releases);
     EXPECT_EQ(defaultRegistered ? 0 : 1, second.releases);
     EXPECT_EQ(1u, RefCount(fs));  // the service's references went; ours still works

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 
+#include "common/temp_directory.h"
 #include "platform/files.h"
 #include "platform/thread.h"
 
@@ -44,7 +45,7 @@ void RemoveTree(const std::u16string& folder) {
 TempFolder::TempFolder() {
   static std::atomic<uint32_t> serial{0};
   const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-  path_ = os::TempDirectory() + u"slfs-" + Digits(os::CurrentThreadId()) + u"-" +
+  path_ = sltest::TempDirectory() + u"slfs-" + Digits(os::CurrentThreadId()) + u"-" +
           Digits(static_cast<uint64_t>(ticks)) + u"-" + Digits(serial++);
   os::CreateDirectoryW(path_.c_str());
 }

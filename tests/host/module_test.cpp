@@ -91,8 +91,7 @@ TEST(ModuleExports, OnlyTheFiveExportsAreFoundAndNotificationsGiveZero) {
     EXPECT_EQ(SL_OK, module->onFree());
   }
   EXPECT_EQ(nullptr, module->Symbol("SLGetAtomFromString"));
-  EXPECT_EQ(nullptr,
-            module->Symbol("_ZN9SODetails13ReportFailureERNS_12ErrorRecordsEjPKDsmS3_PKcS5_j"));
+  EXPECT_EQ(nullptr, module->Symbol("_ZN9SODetails25ThrowRecordedServiceErrorEP13ServiceObjectj"));
   // The SDK's loader names what is missing.
   std::string error;
   EXPECT_EQ(nullptr, sl::sdk::Module::Load("./no-such-module.bin", &error));

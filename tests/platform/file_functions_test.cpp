@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/temp_directory.h"
 #include "platform/files.h"
 
 namespace sl::platform {
@@ -82,7 +83,7 @@ class Scratch {
  public:
   Scratch() {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    root_ = TempDirectory() + u"sl-files-" + Widen(std::to_string(::getpid())) + u"-" +
+    root_ = sltest::TempDirectory() + u"sl-files-" + Widen(std::to_string(::getpid())) + u"-" +
             Widen(test->test_suite_name()) + u"-" + Widen(test->name());
     RemoveTree(root_);
     EXPECT_TRUE(CreateDirectoryW(root_.c_str()));
@@ -216,7 +217,7 @@ class Scratch {
 
 // Whether the calls are the Windows ones (under Wine) rather than the emulation.
 bool UsesWindowsCalls() {
-  const std::u16string temp = TempDirectory();
+  const std::u16string temp = sltest::TempDirectory();
   return temp.size() > 1 && temp[1] == u':';
 }
 

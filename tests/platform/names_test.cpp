@@ -7,15 +7,16 @@
 #include <set>
 #include <string>
 
-#include "platform/files.h"
+#include "common/temp_directory.h"
 #include "listing.h"
+#include "platform/files.h"
 
 namespace sl::platform {
 namespace {
 
 TEST(Wildcards, DotsBeforeStarsAlsoMatchTheEndOfAName) {
   const std::string own = "sl-wildcard-dots-" + std::to_string(::getpid());
-  const std::u16string dir = TempDirectory() + std::u16string(own.begin(), own.end());
+  const std::u16string dir = sltest::TempDirectory() + std::u16string(own.begin(), own.end());
   const Names files{u"a", u"a.b", u"a.b.c", u"ab.txt", u"x.y.z"};
   CreateDirectoryW(dir.c_str());
   for (const std::u16string& name : files) {

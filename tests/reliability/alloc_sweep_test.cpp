@@ -13,11 +13,13 @@
 
 #include "common/alloc_hook.h"
 #include "common/fault_file_system.h"
-#include "module/factories.h"
+#include "filesystem/file_system_service.h"
+#include "module/class_registry.h"
+#include "stream/stream_service.h"
 
 namespace {
 
-using ObjectPtr = SODetails::BasicServiceObjectPtr<ServiceObject>;
+using ObjectPtr = sl::sdk::Ref<ServiceObject>;
 using sltest::AsObject;
 using sltest::Release;
 template <class T>
@@ -87,19 +89,18 @@ class AllocationSweep : public ::testing::Test {
         EXPECT_EQ(0u, fault_.calls[entry]) << "no device called";
       }
       SLErrorInfo info{};
-      EXPECT_EQ(SL_NOT_FOUND,
-                streams_.AsObject()->header.GetErrorInfo(streams_.AsObject(), &info, 0));
+      EXPECT_EQ(SL_NOT_FOUND, streams_.object()->header.GetErrorInfo(streams_.object(), &info, 0));
     }
   }
 
   void* const kUntouched = reinterpret_cast<void*>(uintptr_t{0xBAD0});
   sl::module::ServiceFactoryRecord* head_ = nullptr;
   sl::module::ServiceFactoryRecord fileSystems_{&head_, SL_CLASS_FILE_SYSTEM_SERVICE,
-                                                sl::module::FileSystemServiceFactory()};
+                                                &sl::filesystem::CreateFileSystemService};
   sl::module::ServiceFactoryRecord streamClass_{&head_, SL_CLASS_STREAM_SERVICE,
-                                                sl::module::StreamServiceFactory()};
-  ObjectPtr files_ = sl::module::FileSystemServiceFactory()();
-  ObjectPtr streams_ = sl::module::StreamServiceFactory()();
+                                                &sl::stream::CreateStreamService};
+  ObjectPtr files_ = sl::filesystem::CreateFileSystemService();
+  ObjectPtr streams_ = sl::stream::CreateStreamService();
   SLFileSystem* fs_ = nullptr;
   SLFileSystemSearchResult* search_ = nullptr;
   std::filesystem::path dir_ = std::filesystem::temp_directory_path() /
@@ -130,7 +131,7 @@ TEST_F(AllocationSweep, EveryOperationThatAllocates) {
   EXPECT_EQ(nullptr, info[2].className);
   // The first GetWeakRef of an object publishes its block once, or not at all.
   for (ServiceObject* object :
-       {files_.AsObject(), streams_.AsObject(), AsObject(fs_), AsObject(search_)}) {
+       {files_.object(), streams_.object(), AsObject(fs_), AsObject(search_)}) {
     const auto weak = [&](void** out) {
       return object->header.GetWeakRef(object, As<ServiceObjectWeakRef*>(out));
     };
@@ -191,7 +192,7 @@ TEST_F(AllocationSweep, AThreadsFirstFailureRecordIsWholeOrAbsent) {
       [&] { return fs_->OpenFile(fs_, nullptr, SL_OPEN_READ, nullptr); },
       [&] { return search_->GetCount(search_, nullptr); },
   };
-  const ServiceObject* objects[] = {files_.AsObject(), streams_.AsObject(), AsObject(fs_),
+  const ServiceObject* objects[] = {files_.object(), streams_.object(), AsObject(fs_),
                                     AsObject(search_)};
   for (int i = 0; i < 4; ++i) {
     for (uint64_t n = 1; n <= 2; ++n) {

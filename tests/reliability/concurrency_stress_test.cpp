@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "common/fault_file_system.h"
-#include "filesystem/factory.h"
-#include "stream/factory.h"
+#include "filesystem/file_system_service.h"
+#include "stream/stream_service.h"
 
 namespace {
 
-using ObjectPtr = SODetails::BasicServiceObjectPtr<ServiceObject>;
+using ObjectPtr = sl::sdk::Ref<ServiceObject>;
 
 int Rounds(int base) {
   const char* value = std::getenv("SL_STRESS_SCALE");
@@ -87,7 +87,7 @@ TEST(ConcurrencyStress, LockAgainstTheFinalReleaseDestroysExactlyOnce) {
   sltest::FaultFileSystem held;
   held.logging = false;
   for (int round = 0; round < Rounds(1000); ++round) {
-    ServiceObject* object = sl::filesystem::CreateFileSystemService().Detach();
+    ServiceObject* object = sl::filesystem::CreateFileSystemService().detach();
     auto* fss = reinterpret_cast<SLFileSystemService*>(object);
     ASSERT_EQ(SL_OK, fss->RegisterFileSystem(fss, held.table()));
     ServiceObjectWeakRef* weak = nullptr;
@@ -114,7 +114,7 @@ TEST(ConcurrencyStress, LockAgainstTheFinalReleaseDestroysExactlyOnce) {
 
 TEST(ConcurrencyStress, FirstWeakReferencesFromManyThreadsShareOneBlock) {
   for (int round = 0; round < Rounds(100); ++round) {
-    ServiceObject* object = sl::stream::CreateStreamService().Detach();
+    ServiceObject* object = sl::stream::CreateStreamService().detach();
     ServiceObjectWeakRef* seen[4] = {};
     RunTogether(4, [&](int t) {
       ASSERT_EQ(SL_OK, object->header.GetWeakRef(object, &seen[t]));

@@ -9,14 +9,14 @@
 #include <string>
 
 #include "common/fault_file_system.h"
-#include "filesystem/factory.h"
-#include "runtime/service_object_ptr.h"
-#include "stream/factory.h"
+#include "filesystem/file_system_service.h"
+#include "slservices/sdk/ref.hpp"
+#include "stream/stream_service.h"
 
 namespace {
 
 using namespace sltest;  // NOLINT: the table names entries
-using ObjectPtr = SODetails::BasicServiceObjectPtr<ServiceObject>;
+using ObjectPtr = sl::sdk::Ref<ServiceObject>;
 
 const Fault kKinds[] = {{0, false, true},
                         {0, true, true},
@@ -85,8 +85,7 @@ class FaultInjection : public ::testing::Test {
         << "the stream gave its reference back (the registry and `found_` hold two)";
     EXPECT_EQ(1u, fs_.calls[kCloseFile]) << "the file is closed exactly once";
     SLErrorInfo info{};
-    EXPECT_EQ(SL_NOT_FOUND,
-              streams_.AsObject()->header.GetErrorInfo(streams_.AsObject(), &info, 0));
+    EXPECT_EQ(SL_NOT_FOUND, streams_.object()->header.GetErrorInfo(streams_.object(), &info, 0));
     if (fs_.failures > 0) {
       EXPECT_EQ(fault.record ? fault.code : 0u, RecordCode(found_));
     }

@@ -80,10 +80,9 @@ TEST(ReportFailure, CutsMessagesTo511UnitsAndATerminator) {
   SODetails::ErrorRecords records;
   const std::u16string longName(600, u'x');
   SODetails::ReportFailure(records, 7, longName.c_str(), longName.size(), u"Entry", "f", "s", 1);
-  const ErrorInfo& info = records.byThread.begin()->second;
-  EXPECT_EQ(511u, info.length);
-  EXPECT_EQ(u'x', info.message[510]);
-  EXPECT_EQ(u'\0', info.message[511]);
+  SLErrorInfo info{};
+  ASSERT_EQ(SL_OK, records.Read(&info));
+  EXPECT_EQ(std::u16string(511, u'x'), std::u16string(info.message));
 }
 
 // After a failing call into another object, that object's record becomes the exception; a

@@ -10,10 +10,9 @@
 #include <string>
 
 #include "common/fault_file_system.h"
-#include "runtime/service_object_ptr.h"
 #include "slservices/sdk/ref.hpp"
-#include "stream/factory.h"
 #include "stream/file_adaptor.h"
+#include "stream/stream_service.h"
 
 namespace {
 
@@ -88,7 +87,7 @@ class StreamDevices : public ::testing::TestWithParam<Program> {};
 
 void RunProgram(const Program& p, Kind kind) {
   SCOPED_TRACE(kind == kFile ? "file stream" : kind == kCallbacks ? "callback stream" : "memory");
-  SODetails::BasicServiceObjectPtr<ServiceObject> service = sl::stream::CreateStreamService();
+  sl::sdk::Ref<ServiceObject> service = sl::stream::CreateStreamService();
   auto* ss = reinterpret_cast<SLStreamService*>(service.get());
   FaultFileSystem fs;
   const std::string data = Pattern(20000);
@@ -149,7 +148,7 @@ void RunProgram(const Program& p, Kind kind) {
     EXPECT_TRUE(*fs.memory()->FileContents("/f") == data.substr(0, p.size));
   }
   SLErrorInfo info{};
-  EXPECT_EQ(SL_NOT_FOUND, service.AsObject()->header.GetErrorInfo(service.AsObject(), &info, 0))
+  EXPECT_EQ(SL_NOT_FOUND, service.object()->header.GetErrorInfo(service.object(), &info, 0))
       << "device failures are not the service's";
 }
 
@@ -170,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(Table, StreamDevices, ::testing::ValuesIn(kPrograms),
 // A stream keeps its file system alive after the registry and the caller let go of it, and its
 // close gives back the last reference.
 TEST(StreamReferences, AStreamHoldsTheLastReferenceToItsFileSystem) {
-  SODetails::BasicServiceObjectPtr<ServiceObject> service = sl::stream::CreateStreamService();
+  sl::sdk::Ref<ServiceObject> service = sl::stream::CreateStreamService();
   auto* ss = reinterpret_cast<SLStreamService*>(service.get());
   for (const bool input : {true, false}) {
     auto fs = sl::sdk::MakeRef<FaultFileSystem>();
@@ -200,8 +199,7 @@ TEST(StreamFileAdaptor, SeeksThroughTheTableAndGivesMinusOneWhenItCannot) {
   fs.memory()->SetFile("/f", Pattern(1000));
   const SLFileHandle file = fs.Open(u"/f", SL_OPEN_READ);
   ASSERT_EQ(SL_OK, fs.table()->SetFilePos(fs.table(), file, 100));
-  SLStreamServiceImpl::_FileAdaptor device(
-      SODetails::BasicServiceObjectPtr<SLFileSystem>::Share(fs.table()), file);
+  SLStreamServiceImpl::_FileAdaptor device(sl::sdk::Ref<SLFileSystem>::Share(fs.table()), file);
   fs.log.clear();
   EXPECT_EQ(std::streampos(110), device.seek(10, std::ios_base::cur));
   EXPECT_EQ(std::streampos(990), device.seek(-10, std::ios_base::end));

@@ -11,13 +11,13 @@
 
 #include "common/alloc_hook.h"
 #include "common/fault_file_system.h"
-#include "filesystem/factory.h"
-#include "stream/factory.h"
+#include "filesystem/file_system_service.h"
+#include "stream/stream_service.h"
 
 namespace {
 
 using sltest::FaultFileSystem;
-using ObjectPtr = SODetails::BasicServiceObjectPtr<ServiceObject>;
+using ObjectPtr = sl::sdk::Ref<ServiceObject>;
 
 SLStreamService* Streams(const ObjectPtr& service) {
   return reinterpret_cast<SLStreamService*>(service.get());
@@ -93,7 +93,7 @@ TEST(StreamService, SuccessesLeaveNoRecord) {
   }
   SLErrorInfo info;
   std::memset(&info, 0xAB, sizeof(info));
-  EXPECT_EQ(SL_NOT_FOUND, service.AsObject()->header.GetErrorInfo(service.AsObject(), &info, 0));
+  EXPECT_EQ(SL_NOT_FOUND, service.object()->header.GetErrorInfo(service.object(), &info, 0));
   const SLErrorInfo zero{};
   EXPECT_EQ(0, std::memcmp(&info, &zero, sizeof(info))) << "the record handed out is zeroed";
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "command.h"
+#include "table_end.h"
 
 namespace slhost {
 
@@ -61,13 +62,9 @@ void PrintEntries(const char* interfaceName) {
   }
 }
 
-void PrintHeader(ServiceObject* object, const char* from) {
+void DescribeTable(ServiceObject* object, const char* from) {
   const ServiceFunctionTable& header = object->header;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(object);
-  char marker[5] = {};
-  uint32_t stamp = 0;
-  std::memcpy(marker, bytes + 56 + header.tableSize, 4);
-  std::memcpy(&stamp, bytes + 60 + header.tableSize, 4);
+  const TableEnd end = ReadTableEnd(object);
   const bool baseEntries = header.AddRef != nullptr && header.Release != nullptr &&
                            header.GetRefCount != nullptr && header.GetWeakRef != nullptr &&
                            header.GetErrorInfo != nullptr;
@@ -79,8 +76,8 @@ void PrintHeader(ServiceObject* object, const char* from) {
   std::printf(
       "    table size   %" PRIu32 " bytes: %" PRIu32 " entries after the 5 base entries%s\n",
       header.tableSize, header.tableSize / 8, baseEntries ? "" : " (some base entries null)");
-  std::printf("    end marker   \"%s\" at offset %" PRIu32 ", stamp 0x%08" PRIx32 "\n", marker,
-              56 + header.tableSize, stamp);
+  std::printf("    end marker   \"%s\" at offset %" PRIu32 ", stamp 0x%08" PRIx32 "\n", end.marker,
+              end.offset, end.stamp);
   PrintEntries(header.interfaceName);
 }
 
@@ -98,14 +95,14 @@ int RunClasses(Context& context) {
   std::printf("\ninterfaces\n");
   sl::sdk::FileSystemService files(module);
   sl::sdk::StreamService streams(module);
-  PrintHeader(reinterpret_cast<ServiceObject*>(files.get()), "class FileSystemService");
+  DescribeTable(reinterpret_cast<ServiceObject*>(files.get()), "class FileSystemService");
   const sl::sdk::FileSystem fs = files.Default();
-  PrintHeader(reinterpret_cast<ServiceObject*>(fs.get()), "the default file system");
+  DescribeTable(reinterpret_cast<ServiceObject*>(fs.get()), "the default file system");
   sl::sdk::Ref<SLFileSystemSearchResult> found;
   sl::sdk::Check(fs.get()->Search(fs.get(), sl::sdk::Path16(module.path()).c_str(), found.put()),
                  fs.get(), "SLFileSystem::Search");
-  PrintHeader(found.object(), "a search for the module file");
-  PrintHeader(reinterpret_cast<ServiceObject*>(streams.get()), "class StreamService");
+  DescribeTable(found.object(), "a search for the module file");
+  DescribeTable(reinterpret_cast<ServiceObject*>(streams.get()), "class StreamService");
   return kOk;
 }
 

@@ -11,10 +11,10 @@
 
 #include "archive.h"
 #include "command.h"
+#include "console.h"
 #include "diagnosis.h"
 #include "output.h"
 #include "progress.h"
-#include "slservices/sdk/console.hpp"
 
 namespace slhost {
 
@@ -85,7 +85,7 @@ class Copier {
                         error);
         }
       } else {
-        const long long read = sl::sdk::console::ReadSome(stdin, block.data(), block.size());
+        const long long read = console::ReadSome(stdin, block.data(), block.size());
         if (read < 0) return Report(context_, "standard input: " + output::LastError());
         got = static_cast<uint64_t>(read);
       }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "slservices/sdk/sdk.hpp"
+#include "table_end.h"
 
 namespace slhost::demo {
 
@@ -34,14 +35,10 @@ bool Show(const char* what, SLResult result, T* object) {
 
 inline void PrintHeader(const ServiceObject* object) {
   const ServiceFunctionTable& header = object->header;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(object);
-  char marker[5] = {};
-  uint32_t stamp = 0;
-  std::memcpy(marker, bytes + 56 + header.tableSize, 4);
-  std::memcpy(&stamp, bytes + 60 + header.tableSize, 4);
+  const TableEnd end = ReadTableEnd(object);
   std::printf("    %s: id 0x%08" PRIx32 ", %" PRIu32 " entries, \"%s\", stamp 0x%08" PRIx32
               ", references %" PRIu32 "\n",
-              header.interfaceName, header.interfaceId, header.tableSize / 8, marker, stamp,
+              header.interfaceName, header.interfaceId, header.tableSize / 8, end.marker, end.stamp,
               header.GetRefCount(const_cast<ServiceObject*>(object)));
 }
 

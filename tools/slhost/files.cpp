@@ -9,9 +9,9 @@
 
 #include "archive.h"
 #include "command.h"
+#include "console.h"
 #include "diagnosis.h"
 #include "output.h"
-#include "slservices/sdk/console.hpp"
 
 namespace slhost {
 
@@ -24,7 +24,7 @@ constexpr int kMaxDepth = 256;  // folders inside each other; deeper means a lin
 int CatStandardInput(const Context& context) {
   std::vector<char> block(output::kBlock);
   for (;;) {
-    const long long got = sl::sdk::console::ReadSome(stdin, block.data(), block.size());
+    const long long got = console::ReadSome(stdin, block.data(), block.size());
     if (got < 0) return Report(context, "standard input: " + output::LastError());
     if (got == 0) return output::Flush() ? kOk : OutputFailed(context);
     if (!output::Write(block.data(), static_cast<size_t>(got))) return OutputFailed(context);

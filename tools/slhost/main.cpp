@@ -18,8 +18,8 @@
 
 #include "archive.h"
 #include "command.h"
+#include "console.h"
 #include "output.h"
-#include "slservices/sdk/console.hpp"
 #include "slservices/sdk/sdk.hpp"
 
 #ifndef SL_VERSION
@@ -257,7 +257,7 @@ std::unique_ptr<sl::sdk::Module> LoadModule(const std::string& given) {
   std::string named = given;
   std::string source = "--module";
   if (named.empty()) {
-    named = sl::sdk::console::Environment(kModuleVariable);
+    named = console::Environment(kModuleVariable);
     source = kModuleVariable;
   }
   try {
@@ -384,7 +384,7 @@ int Main(const std::vector<std::string>& args) {
 }  // namespace slhost
 
 int main(int argc, char** argv) {
-  sl::sdk::console::UseBinaryOutput();
-  sl::sdk::console::UseBinaryInput();
-  return slhost::Main(sl::sdk::console::Utf8Arguments(argc, argv));
+  slhost::console::UseBinaryOutput();
+  slhost::console::UseBinaryInput();
+  return slhost::Main(slhost::console::Utf8Arguments(argc, argv));
 }

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "slservices/sdk/console.hpp"
+#include "console.h"
 
 namespace slhost {
 
@@ -16,8 +16,8 @@ class Progress {
   // Draws only on a terminal, and only for work of at least 1 MiB.
   explicit Progress(uint64_t total)
       : total_(total),
-        enabled_(total >= (1u << 20) && sl::sdk::console::IsTerminal(stderr)),
-        width_(enabled_ ? BarWidth(sl::sdk::console::Columns(stderr)) : 0) {}
+        enabled_(total >= (1u << 20) && console::IsTerminal(stderr)),
+        width_(enabled_ ? BarWidth(console::Columns(stderr)) : 0) {}
 
   void Update(uint64_t done) {
     if (!enabled_) return;

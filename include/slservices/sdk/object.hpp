@@ -1,23 +1,23 @@
 // What every object a host makes for the module needs behind its table: a reference count
 // (atomic; the last Release deletes the C++ object), weak references, and the calling thread's
-// last failure for GetErrorInfo. FileSystemBase (sdk/file_system.hpp) builds on it.
+// last failure for GetErrorInfo. FileSystemBase (sdk/file_system_base.hpp) builds on it. The base
+// entries run the module's own object protocol (sdk/protocol.hpp), so host objects and module
+// objects count, hand out weak references and keep records alike.
 //
 // A host object is always created with MakeRef<T>(...) (it starts with one reference, which
 // the Ref takes over) and never on the stack: the module may hold references of its own.
 #ifndef SLSERVICES_SDK_OBJECT_HPP_
 #define SLSERVICES_SDK_OBJECT_HPP_
 
-#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <exception>
-#include <map>
-#include <mutex>
 #include <new>
 #include <string>
 #include <thread>
-#include <type_traits>
 
 #include "slservices/sdk/error.hpp"
+#include "slservices/sdk/protocol.hpp"
 #include "slservices/sdk/ref.hpp"
 #include "slservices/sdk/text.hpp"
 
@@ -51,20 +51,12 @@ class HostObject {
   // The name failure messages start with ("MemoryFileSystem::OpenFile() failed, ...").
   virtual const char* DisplayName() const = 0;
 
-  uint32_t AddRef() { return static_cast<uint32_t>(refs_.fetch_add(1) + 1); }
-  uint32_t RefCount() const { return static_cast<uint32_t>(refs_.load()); }
+  uint32_t AddRef() { return core_.AddRef(); }
+  uint32_t RefCount() const { return core_.RefCount(); }
   uint32_t Release() {
-    const int32_t left = refs_.fetch_sub(1) - 1;
-    if (left != 0) return static_cast<uint32_t>(left);
-    if (WeakBlock* block = weak_.load()) {
-      {
-        std::lock_guard<std::mutex> guard(block->lock);  // no Lock() is between check and AddRef
-        block->owner.store(nullptr);
-      }
-      WeakBlock::Release(&block->entries);  // the object's own reference on its block
-    }
-    delete this;
-    return 0;
+    const uint32_t left = core_.Release();
+    if (left == 0) delete this;
+    return left;
   }
 
  protected:
@@ -83,10 +75,10 @@ class HostObject {
     header.Release = [](ServiceObject* self) { return Owner<Table>(self)->Release(); };
     header.GetRefCount = [](ServiceObject* self) { return Owner<Table>(self)->RefCount(); };
     header.GetWeakRef = [](ServiceObject* self, ServiceObjectWeakRef** weak) {
-      return Owner<Table>(self)->GetWeakRef(weak);
+      return Owner<Table>(self)->GetWeakRef(self, weak);
     };
     header.GetErrorInfo = [](ServiceObject* self, SLErrorInfo* info, uint64_t) {
-      return Owner<Table>(self)->GetErrorInfo(info);
+      return Owner<Table>(self)->core_.GetErrorInfo(info);
     };
     std::memcpy(shell.table.endMarker, SL_END_OF_TABLE_MARKER, 4);
     shell.table.tableStamp = stamp;
@@ -95,7 +87,11 @@ class HostObject {
 
   template <class Table>
   static HostObject* Owner(ServiceObject* self) {
-    return reinterpret_cast<Shell<Table>*>(self)->owner;
+    HostObject* owner = reinterpret_cast<Shell<Table>*>(self)->owner;
+    SL_DCHECK(owner->core_.IsAlive(),
+              "a call on a host object that is no longer alive: a reference was released more "
+              "often than it was taken");
+    return owner;
   }
 
   // Fails the running entry with `code`, adding `detail` to the recorded message.
@@ -136,33 +132,13 @@ class HostObject {
   }
 
  private:
-  struct WeakBlock {
-    ServiceObjectWeakRef entries;  // first: the block's address is the entries'
-    std::atomic<int32_t> count{1};
-    std::atomic<HostObject*> owner{nullptr};
-    std::mutex lock;
-
-    static WeakBlock* Of(ServiceObjectWeakRef* self) { return reinterpret_cast<WeakBlock*>(self); }
-    static uint32_t Release(ServiceObjectWeakRef* self) {
-      WeakBlock* block = Of(self);
-      const int32_t left = block->count.fetch_sub(1) - 1;
-      if (left == 0) delete block;
-      return static_cast<uint32_t>(left);
-    }
-    static ServiceObject* Lock(ServiceObjectWeakRef* self) {
-      WeakBlock* block = Of(self);
-      std::lock_guard<std::mutex> guard(block->lock);
-      HostObject* owner = block->owner.load();
-      return owner != nullptr && owner->TryAddRef() ? owner->object() : nullptr;
-    }
-  };
-
-  struct Record {
-    uint32_t code = 0;
-    uint32_t line = 0;
-    SLChar16 message[512] = {};
-    const char* function = nullptr;
-    const char* source = nullptr;
+  // The host's side of the protocol: records keyed by the standard library's thread id, the
+  // spin flag's backoff through std::this_thread.
+  struct HostProtocol {
+    using ThreadKey = std::thread::id;
+    static ThreadKey CurrentThread() { return std::this_thread::get_id(); }
+    static void Yield() { std::this_thread::yield(); }
+    static void Sleep() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
   };
 
   static std::string& PendingDetail() {
@@ -170,74 +146,29 @@ class HostObject {
     return detail;
   }
 
-  // A reference only while another one still exists: a dying object is never revived.
-  bool TryAddRef() {
-    int32_t count = refs_.load();
-    while (count > 0) {
-      if (refs_.compare_exchange_weak(count, count + 1)) return true;
+  // No exception reaches the module: a weak block that cannot be allocated gives 7.
+  SLResult GetWeakRef(ServiceObject* self, ServiceObjectWeakRef** weak) {
+    try {
+      return core_.GetWeakRef(self, weak);
+    } catch (const std::bad_alloc&) {
+      return SL_OS_FAILURE;
     }
-    return false;
-  }
-
-  SLResult GetWeakRef(ServiceObjectWeakRef** weak) {
-    if (weak == nullptr) return SL_INVALID_ARGUMENT;
-    WeakBlock* block = weak_.load();
-    if (block == nullptr) {
-      WeakBlock* fresh = new (std::nothrow) WeakBlock;
-      if (fresh == nullptr) return SL_OS_FAILURE;
-      fresh->entries.AddRef = [](ServiceObjectWeakRef* self) {
-        return static_cast<uint32_t>(WeakBlock::Of(self)->count.fetch_add(1) + 1);
-      };
-      fresh->entries.Release = &WeakBlock::Release;
-      fresh->entries.GetRefCount = [](ServiceObjectWeakRef* self) {
-        return static_cast<uint32_t>(WeakBlock::Of(self)->count.load());
-      };
-      fresh->entries.IsAlive = [](ServiceObjectWeakRef* self) {
-        return static_cast<uint8_t>(WeakBlock::Of(self)->owner.load() != nullptr);
-      };
-      fresh->entries.Lock = &WeakBlock::Lock;
-      fresh->owner.store(this);
-      if (weak_.compare_exchange_strong(block, fresh)) {
-        block = fresh;
-      } else {
-        delete fresh;  // another thread published first; `block` is its block
-      }
-    }
-    block->count.fetch_add(1);
-    *weak = &block->entries;
-    return SL_OK;
-  }
-
-  SLResult GetErrorInfo(SLErrorInfo* info) {
-    if (info == nullptr) return SL_INVALID_ARGUMENT;
-    std::lock_guard<std::mutex> guard(recordsLock_);
-    const auto found = records_.find(std::this_thread::get_id());
-    if (found == records_.end()) {
-      std::memset(info, 0, sizeof(*info));
-      return SL_NOT_FOUND;
-    }
-    const Record& record = found->second;
-    *info = SLErrorInfo{record.code, record.line, record.message, record.function, record.source};
-    return SL_OK;
   }
 
   void RecordFailure(SLResult code, const std::string& message, const EntrySite& site) {
     const std::u16string text = ToUtf16(message);
-    std::lock_guard<std::mutex> guard(recordsLock_);
-    Record& record = records_[std::this_thread::get_id()];  // never moves while the object lives
-    record.code = code;
-    record.line = site.line;
-    record.function = site.function;
-    record.source = site.source;
-    const size_t length = text.size() < 511 ? text.size() : 511;
-    std::memset(record.message, 0, sizeof(record.message));
-    std::memcpy(record.message, text.data(), length * sizeof(SLChar16));
+    ErrorInfo info;
+    info.code = code;
+    info.line = site.line;
+    info.functionName = site.function;
+    info.sourceFile = site.source;
+    info.length = static_cast<uint32_t>(
+        text.size() < ErrorInfo::kMessageUnits - 1 ? text.size() : ErrorInfo::kMessageUnits - 1);
+    std::memcpy(info.message, text.data(), info.length * sizeof(SLChar16));
+    core_.errors.Store(info);
   }
 
-  std::atomic<int32_t> refs_{1};
-  std::atomic<WeakBlock*> weak_{nullptr};
-  std::mutex recordsLock_;
-  std::map<std::thread::id, Record> records_;
+  protocol::ObjectCore<HostProtocol> core_;
 };
 
 }  // namespace sl::sdk

@@ -20,8 +20,8 @@
 // return an SLResult; Fail(code, "detail") adds a detail to the recorded message, and an
 // exception thrown by an override becomes a code (ServiceError: its own; anything else: 7).
 // Entries may run on any thread at once: overrides guard their own state.
-#ifndef SLSERVICES_SDK_FILE_SYSTEM_HPP_
-#define SLSERVICES_SDK_FILE_SYSTEM_HPP_
+#ifndef SLSERVICES_SDK_FILE_SYSTEM_BASE_HPP_
+#define SLSERVICES_SDK_FILE_SYSTEM_BASE_HPP_
 
 #include <string>
 #include <string_view>
@@ -83,7 +83,7 @@ class FileSystemBase : public HostObject {
   }
 
  private:
-  static constexpr const char* kSource = "slservices/sdk/file_system.hpp";
+  static constexpr const char* kSource = "slservices/sdk/file_system_base.hpp";
   static FileSystemBase* Self(SLFileSystem* table) {
     return static_cast<FileSystemBase*>(
         Owner<SLFileSystem>(reinterpret_cast<ServiceObject*>(table)));
@@ -222,4 +222,4 @@ class FileSystemBase : public HostObject {
 
 }  // namespace sl::sdk
 
-#endif  // SLSERVICES_SDK_FILE_SYSTEM_HPP_
+#endif  // SLSERVICES_SDK_FILE_SYSTEM_BASE_HPP_

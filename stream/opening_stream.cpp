@@ -1,4 +1,4 @@
-#include "stream/open_guard.h"
+#include "stream/opening_stream.h"
 
 namespace sl::stream {
 namespace {
