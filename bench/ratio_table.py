@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Prints the benchmark suite's comparisons as a table of ratios, all taken from one run.
 
-Usage: ratio_table.py RESULTS.json [--markdown] [--check]
+Usage: ratio_table.py RESULTS.json [--markdown] [--check] [--before EARLIER.json]
 
 RESULTS.json is Google Benchmark's JSON output of sl_bench. With repetitions the fastest of each
 benchmark is used (and the largest allocation count). Every row compares one alternative with
@@ -9,7 +9,8 @@ the module's own benchmark of the group: "speed" is how fast the module is relat
 (2.00x: the module does the same work in half the time; 0.50x: in twice the time). Rows with a
 target say whether it is met. Times never fail a run, so the table also serves quick runs whose
 times mean little; --check makes the exit status 1 only when a benchmark of the table is
-missing or reported an error.
+missing or reported an error. --before adds, in the Markdown table, each row's speed in an
+earlier run (say, of the code before a change, on the same machine).
 """
 
 import json
@@ -310,20 +311,35 @@ def text_table(context, results):
     return lines
 
 
-def markdown_table(context, results):
-    lines = ["| comparison | module | time/op (rate) | beside | time/op (rate) | speed | target |",
-             "| --- | --- | --- | --- | --- | --- | --- |"]
+def earlier_speeds(before):
+    """The speed of each row in an earlier run, by (comparison, module, beside)."""
+    if before is None:
+        return None
+    context, results = before
+    return {(c.title, c.label, row.label): speed_text(c, ours, other, ratio)
+            for c, row, ours, other, ratio, _ in pairs(context, results)}
+
+
+def markdown_table(context, results, before=None):
+    earlier = earlier_speeds(before)
+    head = ["comparison", "module", "time/op (rate)", "beside", "time/op (rate)", "speed",
+            "target"]
+    if earlier is not None:
+        head.insert(5, "speed before")
+    lines = ["| " + " | ".join(head) + " |", "|" + " --- |" * len(head)]
     for comparison, row, ours, other, ratio, verdict in pairs(context, results):
         target = ""
         if verdict is not None:
             ok, text = verdict
             target = f"{text} {'met' if ok else '**missed**'}"
         first = row is comparison.rows[0]  # the module's side is shown once per comparison
-        lines.append("| " + " | ".join([
-            comparison.title if first else "", comparison.label if first else "",
-            (measured(ours) if ours else "not run") if first else "",
-            row.label, measured(other) if other else "not run",
-            speed_text(comparison, ours, other, ratio), target]) + " |")
+        cells = [comparison.title if first else "", comparison.label if first else "",
+                 (measured(ours) if ours else "not run") if first else "",
+                 row.label, measured(other) if other else "not run",
+                 speed_text(comparison, ours, other, ratio), target]
+        if earlier is not None:
+            cells.insert(5, earlier.get((comparison.title, comparison.label, row.label), "-"))
+        lines.append("| " + " | ".join(cells) + " |")
     lines += ["", "| benchmark | allocations per operation |", "| --- | --- |"]
     for name, result in sorted(results.items()):
         if result.get("allocs") is not None:
@@ -331,8 +347,9 @@ def markdown_table(context, results):
     return lines
 
 
-def table(context, results, markdown):
-    lines = markdown_table(context, results) if markdown else text_table(context, results)
+def table(context, results, markdown, before=None):
+    lines = (markdown_table(context, results, before) if markdown
+             else text_table(context, results))
     verdicts = [v for *_, v in pairs(context, results) if v is not None]
     met = sum(1 for ok, _ in verdicts if ok)
     lines += ["", f"targets: {met} met, {len(verdicts) - met} missed"]
@@ -357,7 +374,10 @@ def main(argv):
         print(__doc__.strip(), file=sys.stderr)
         return 2
     context, results = load(argv[1])
-    print(table(context, results, "--markdown" in argv[2:]))
+    before = None
+    if "--before" in argv[2:-1]:
+        before = load(argv[argv.index("--before") + 1])
+    print(table(context, results, "--markdown" in argv[2:], before))
     if "--check" in argv[2:]:
         broken = problems(context, results)
         for line in broken:

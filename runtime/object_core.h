@@ -13,8 +13,8 @@ namespace SODetails {
 struct ModuleProtocol {
   using ThreadKey = uint32_t;
   static ThreadKey CurrentThread() { return sl::platform::CurrentThreadId(); }
-  static void Yield() { sl::platform::YieldThread(); }
-  static void Sleep() { sl::platform::SleepOneMillisecond(); }
+  static void YieldThread() { sl::platform::YieldThread(); }
+  static void SleepOneMillisecond() { sl::platform::SleepOneMillisecond(); }
 };
 
 using ServiceObjectCore = sl::sdk::protocol::ObjectCore<ModuleProtocol>;

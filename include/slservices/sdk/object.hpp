@@ -137,8 +137,8 @@ class HostObject {
   struct HostProtocol {
     using ThreadKey = std::thread::id;
     static ThreadKey CurrentThread() { return std::this_thread::get_id(); }
-    static void Yield() { std::this_thread::yield(); }
-    static void Sleep() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+    static void YieldThread() { std::this_thread::yield(); }
+    static void SleepOneMillisecond() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
   };
 
   static std::string& PendingDetail() {

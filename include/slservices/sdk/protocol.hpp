@@ -15,8 +15,8 @@
 // What differs between the module and a host is the Platform parameter:
 //   using ThreadKey = ...;              the key of a thread's failure record
 //   static ThreadKey CurrentThread();
-//   static void Yield();                the spin flag's backoff: 16 spins, then 16 yields,
-//   static void Sleep();                then a sleep of about 1 ms per retry
+//   static void YieldThread();          the spin flag's backoff: 16 spins, then 16 yields,
+//   static void SleepOneMillisecond();  then a sleep of about 1 ms per retry
 //
 // Debug checks: built with SL_DEBUG_CHECKS=1, every misuse of the protocol that can be seen
 // (a count below zero, an AddRef on a dying object, a call on a destroyed object, a weak
@@ -70,9 +70,9 @@ void AcquireSpinFlag(std::atomic<uint32_t>& flag) {
   for (uint32_t retry = 0; flag.exchange(1) != 0; ++retry) {
     if (retry < 16) continue;
     if (retry < 32) {
-      Platform::Yield();
+      Platform::YieldThread();
     } else {
-      Platform::Sleep();
+      Platform::SleepOneMillisecond();
     }
   }
 }

@@ -1,7 +1,8 @@
+#include <windows.h>  // first: the other system headers need its definitions
+
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <cwchar>
 
