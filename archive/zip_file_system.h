@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "slservices/sdk/file_system_base.hpp"
+#include "slservices/sdk/file_system.hpp"
 
 struct zip;
 struct zip_file;

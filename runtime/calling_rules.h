@@ -2,7 +2,7 @@
 // is called only when the table size exceeds 8 * i (tested first) and its pointer is non-null.
 // A call that is made has its result passed through ThrowOnServiceError.
 //
-//   SLResult result = 0;
+//   SLResult result = SL_OK;
 //   if (SL_CALL_ENTRY(fs, SLFileSystem, ReadFile, &result, file, buffer, size, &done)) ...
 #pragma once
 

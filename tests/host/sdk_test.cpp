@@ -270,7 +270,7 @@ TEST_F(Sdk, FileSystemsWrittenOnTheSdk) {
   EXPECT_EQ("Probe::OpenFile() failed, code: 0x0000000b: no such file",
             sl::sdk::ToUtf8(info.message));
   EXPECT_STREQ("sl::sdk::FileSystemBase::OpenFile", info.functionName);
-  EXPECT_STREQ("slservices/sdk/file_system_base.hpp", info.sourceFile);
+  EXPECT_STREQ("slservices/sdk/file_system.hpp", info.sourceFile);
   SLResult elsewhere = SL_OK;
   std::thread([&] { elsewhere = sltest::RecordOf(fs).read; }).join();
   EXPECT_EQ(SL_NOT_FOUND, elsewhere);

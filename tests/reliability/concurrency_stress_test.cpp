@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "common/fault_file_system.h"
 #include "filesystem/file_system_service.h"
 #include "stream/stream_service.h"
 
@@ -78,38 +77,6 @@ TEST(ConcurrencyStress, EachThreadReadsBackItsOwnFailuresWhileOthersWriteTheirs)
       ASSERT_EQ(0u, std::u16string(info.message).find(u"SLFileSystem::"));
     }
   });
-}
-
-// Lockers take and drop references while the owner drops the last one. The object is a
-// file-system service holding a host's file system, which its destruction releases: a second
-// destruction, or a Lock that revives a dying service, shows in that file system's count.
-TEST(ConcurrencyStress, LockAgainstTheFinalReleaseDestroysExactlyOnce) {
-  sltest::FaultFileSystem held;
-  held.logging = false;
-  for (int round = 0; round < Rounds(1000); ++round) {
-    ServiceObject* object = sl::filesystem::CreateFileSystemService().detach();
-    auto* fss = reinterpret_cast<SLFileSystemService*>(object);
-    ASSERT_EQ(SL_OK, fss->RegisterFileSystem(fss, held.table()));
-    ServiceObjectWeakRef* weak = nullptr;
-    ASSERT_EQ(SL_OK, object->header.GetWeakRef(object, &weak));
-    for (int i = 1; i < 3; ++i) weak->AddRef(weak);  // one weak reference per locker
-    RunTogether(4, [&](int t) {
-      if (t == 3) {
-        for (int spin = 0; spin < round % 64; ++spin) std::this_thread::yield();
-        object->header.Release(object);
-        return;
-      }
-      for (int i = 0; i < 16; ++i) {
-        ServiceObject* locked = weak->Lock(weak);
-        if (locked == nullptr) break;
-        EXPECT_EQ(2u, held.RefCount()) << "a dying object was handed out";
-        if (i % 2 == 0) std::this_thread::yield();
-        locked->header.Release(locked);
-      }
-      weak->Release(weak);
-    });
-    ASSERT_EQ(1u, held.RefCount()) << "round " << round << ": destroyed exactly once";
-  }
 }
 
 TEST(ConcurrencyStress, FirstWeakReferencesFromManyThreadsShareOneBlock) {

@@ -106,6 +106,7 @@ TYPED_TEST(Protocol, LockRacingTheFinalReleaseDestroysExactlyOnce) {
     };
     std::thread a(locker), b(locker);
     go = true;
+    for (int spin = 0; spin < round % 64; ++spin) std::this_thread::yield();  // meet them anywhere
     object->header.Release(object);
     a.join();
     b.join();

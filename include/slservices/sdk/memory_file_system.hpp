@@ -26,7 +26,7 @@
 #include <string_view>
 #include <vector>
 
-#include "slservices/sdk/file_system_base.hpp"
+#include "slservices/sdk/file_system.hpp"
 #include "slservices/sdk/paths.hpp"
 
 namespace sl::sdk {

@@ -1,6 +1,6 @@
 // What every object a host makes for the module needs behind its table: a reference count
 // (atomic; the last Release deletes the C++ object), weak references, and the calling thread's
-// last failure for GetErrorInfo. FileSystemBase (sdk/file_system_base.hpp) builds on it. The base
+// last failure for GetErrorInfo. FileSystemBase (sdk/file_system.hpp) builds on it. The base
 // entries run the module's own object protocol (sdk/protocol.hpp), so host objects and module
 // objects count, hand out weak references and keep records alike.
 //

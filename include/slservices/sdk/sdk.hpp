@@ -4,7 +4,7 @@
 #define SLSERVICES_SDK_SDK_HPP_
 
 #include "slservices/sdk/error.hpp"
-#include "slservices/sdk/file_system_base.hpp"
+#include "slservices/sdk/file_system.hpp"
 #include "slservices/sdk/memory_file_system.hpp"
 #include "slservices/sdk/module.hpp"
 #include "slservices/sdk/ref.hpp"

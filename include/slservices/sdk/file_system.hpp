@@ -1,6 +1,6 @@
-// Writing a file system in plain C++ that the module (or any host) uses through an SLFileSystem
-// table: derive from FileSystemBase, override what your file system does, create it with
-// MakeRef and register its table with the file-system service.
+// File systems in C++. Using one: FileSystem and File (at the end) call any SLFileSystem. Writing
+// one that the module (or any host) uses through its table: derive from FileSystemBase, override
+// what your file system does, create it with MakeRef and register its table with the service.
 //
 //   class Greetings : public sl::sdk::FileSystemBase {
 //    public:
@@ -20,11 +20,12 @@
 // return an SLResult; Fail(code, "detail") adds a detail to the recorded message, and an
 // exception thrown by an override becomes a code (ServiceError: its own; anything else: 7).
 // Entries may run on any thread at once: overrides guard their own state.
-#ifndef SLSERVICES_SDK_FILE_SYSTEM_BASE_HPP_
-#define SLSERVICES_SDK_FILE_SYSTEM_BASE_HPP_
+#ifndef SLSERVICES_SDK_FILE_SYSTEM_HPP_
+#define SLSERVICES_SDK_FILE_SYSTEM_HPP_
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "slservices/sdk/object.hpp"
@@ -83,7 +84,7 @@ class FileSystemBase : public HostObject {
   }
 
  private:
-  static constexpr const char* kSource = "slservices/sdk/file_system_base.hpp";
+  static constexpr const char* kSource = "slservices/sdk/file_system.hpp";
   static FileSystemBase* Self(SLFileSystem* table) {
     return static_cast<FileSystemBase*>(
         Owner<SLFileSystem>(reinterpret_cast<ServiceObject*>(table)));
@@ -220,6 +221,142 @@ class FileSystemBase : public HostObject {
   uint32_t nameAtom_;
 };
 
+// Using any file system, the module's or a host's, through its table: checked calls that throw
+// ServiceError with the object's own record.
+
+// An open file of one file system; closed when it goes unless a stream took it over.
+class File {
+ public:
+  File() = default;
+  File(Ref<SLFileSystem> fs, SLFileHandle handle) : fs_(std::move(fs)), handle_(handle) {}
+  File(File&& other) noexcept
+      : fs_(std::move(other.fs_)), handle_(std::exchange(other.handle_, nullptr)) {}
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      Discard();
+      fs_ = std::move(other.fs_);
+      handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+  }
+  ~File() { Discard(); }
+
+  explicit operator bool() const { return handle_ != nullptr; }
+  SLFileHandle handle() const { return handle_; }
+  const Ref<SLFileSystem>& fileSystem() const { return fs_; }
+
+  // Bytes moved by one call of the file system (0 at the end of the file).
+  uint64_t Read(void* buffer, uint64_t size) {
+    uint64_t done = 0;
+    Check(fs_->ReadFile(fs_.get(), handle_, buffer, size, &done), fs_.get(),
+          "SLFileSystem::ReadFile");
+    return done;
+  }
+  uint64_t Write(const void* buffer, uint64_t size) {
+    uint64_t done = 0;
+    Check(fs_->WriteFile(fs_.get(), handle_, buffer, size, &done), fs_.get(),
+          "SLFileSystem::WriteFile");
+    return done;
+  }
+  void Flush() { Check(fs_->FlushFile(fs_.get(), handle_), fs_.get(), "SLFileSystem::FlushFile"); }
+  uint64_t Position() {
+    uint64_t position = 0;
+    Check(fs_->GetFilePos(fs_.get(), handle_, &position), fs_.get(), "SLFileSystem::GetFilePos");
+    return position;
+  }
+  void Seek(int64_t position) {
+    Check(fs_->SetFilePos(fs_.get(), handle_, position), fs_.get(), "SLFileSystem::SetFilePos");
+  }
+  uint64_t Size() {
+    uint64_t size = 0;
+    Check(fs_->GetFileSize(fs_.get(), handle_, &size), fs_.get(), "SLFileSystem::GetFileSize");
+    return size;
+  }
+  void Close() {
+    if (handle_ == nullptr) return;
+    Check(fs_->CloseFile(fs_.get(), std::exchange(handle_, nullptr)), fs_.get(),
+          "SLFileSystem::CloseFile");
+  }
+  // Gives the handle up, to a stream that closes it.
+  SLFileHandle Detach() { return std::exchange(handle_, nullptr); }
+
+ private:
+  void Discard() {
+    if (handle_ != nullptr && fs_) fs_->CloseFile(fs_.get(), std::exchange(handle_, nullptr));
+  }
+
+  Ref<SLFileSystem> fs_;
+  SLFileHandle handle_ = nullptr;
+};
+
+class FileSystem {
+ public:
+  FileSystem() = default;
+  explicit FileSystem(Ref<SLFileSystem> fs) : fs_(std::move(fs)) {}
+
+  SLFileSystem* get() const { return fs_.get(); }
+  const Ref<SLFileSystem>& ref() const { return fs_; }
+  explicit operator bool() const { return static_cast<bool>(fs_); }
+
+  uint32_t NameAtom() const {
+    uint32_t atom = SL_UNRESOLVED_ATOM;
+    Check(fs_->GetFileSystemName(fs_.get(), &atom), fs_.get(), "GetFileSystemName");
+    return atom;
+  }
+  void CreateFolder(const Path16& path) const {
+    Check(fs_->CreateFolder(fs_.get(), path.c_str()), fs_.get(), "CreateFolder");
+  }
+  // Every missing folder on the way; the default file system needs a full path.
+  void CreateAllFolders(const Path16& path) const {
+    Check(fs_->CreateAllFolders(fs_.get(), path.c_str()), fs_.get(), "CreateAllFolders");
+  }
+  void RemoveFolder(const Path16& path) const {
+    Check(fs_->RemoveFolder(fs_.get(), path.c_str()), fs_.get(), "RemoveFolder");
+  }
+  void RemoveFile(const Path16& path) const {
+    Check(fs_->RemoveFile(fs_.get(), path.c_str()), fs_.get(), "RemoveFile");
+  }
+  // Files and folders alike.
+  bool Exists(const Path16& path) const {
+    uint8_t exists = 0;
+    Check(fs_->IsFileExists(fs_.get(), path.c_str(), &exists), fs_.get(), "IsFileExists");
+    return exists != 0;
+  }
+  // SL_OPEN_READ, SL_OPEN_WRITE (an existing file) or SL_OPEN_CREATE (new or emptied).
+  File Open(const Path16& path, uint32_t mode = SL_OPEN_READ) const {
+    SLFileHandle handle = nullptr;
+    Check(fs_->OpenFile(fs_.get(), path.c_str(), mode, &handle), fs_.get(), "OpenFile");
+    return File(fs_, handle);
+  }
+  // Bare names matching the pattern's last part, in the file system's order. Finding nothing
+  // is the failure 3. '*' and '?' in the last part are wildcards, also where a native path
+  // mapped them (text.hpp); a name holding them is found through '?' or a listing.
+  std::vector<std::u16string> Search(const Path16& pattern) const {
+    const std::u16string wild = text_detail::WithWildcards(pattern.str());
+    Ref<SLFileSystemSearchResult> result;
+    Check(fs_->Search(fs_.get(), wild.c_str(), result.put()), fs_.get(), "Search");
+    uint64_t count = 0;
+    Check(result->GetCount(result.get(), &count), result.get(), "GetCount");
+    std::vector<std::u16string> names;
+    for (uint64_t i = 0; i < count; ++i) {
+      const SLChar16* name = nullptr;
+      Check(result->GetFileInfo(result.get(), static_cast<uint32_t>(i), &name), result.get(),
+            "GetFileInfo");
+      names.emplace_back(name);
+    }
+    return names;
+  }
+
+ private:
+  template <class T>
+  static void Check(SLResult code, T* object, const char* entry) {
+    sl::sdk::Check(code, object,
+                   (std::string(object->header.interfaceName) + "::" + entry).c_str());
+  }
+
+  Ref<SLFileSystem> fs_;
+};
+
 }  // namespace sl::sdk
 
-#endif  // SLSERVICES_SDK_FILE_SYSTEM_BASE_HPP_
+#endif  // SLSERVICES_SDK_FILE_SYSTEM_HPP_
