@@ -47,10 +47,10 @@ TEST(HandleLookup, AClosedHandlesLookupIsNotReused) {
   ::unlink(name);
 }
 
-// A listing leaves out names that are not UTF-8 and reports a dangling link as itself; "." and
-// ".." name no entry to look for.
 // Every entry is listed, with the attributes a stat of it gives (a link as what it points to, a
-// dangling one as itself), a name without a UTF-16 form as its mapped bytes.
+// dangling one as itself), a name without a UTF-16 form as its mapped bytes; "." and ".." name
+// no entry to look for. An entry removed between the listing and its stat is still reported, as
+// the listing saw it (a folder by its type, anything else as a plain file).
 TEST(FindFirstFileW, ListsEveryEntryWithItsAttributes) {
   char folder[] = "/tmp/sl-names-XXXXXX";
   ASSERT_NE(nullptr, ::mkdtemp(folder));
@@ -64,10 +64,10 @@ TEST(FindFirstFileW, ListsEveryEntryWithItsAttributes) {
   ASSERT_EQ(0, ::symlink("ro", (base + "tofile").c_str()));
   ASSERT_EQ(0, ::symlink("dir", (base + "todir").c_str()));
   const std::map<std::u16string, uint32_t> expected = {
-      {u".", kFileAttributeDirectory},      {u"..", kFileAttributeDirectory},
+      {u".", kFileAttributeDirectory},         {u"..", kFileAttributeDirectory},
       {u"\xF0C0\xF0AF", kFileAttributeNormal}, {u".hidden", kFileAttributeNormal},
-      {u"ro", kFileAttributeReadonly},      {u"dir", kFileAttributeDirectory},
-      {u"dangling", kFileAttributeNormal},  {u"tofile", kFileAttributeReadonly},
+      {u"ro", kFileAttributeReadonly},         {u"dir", kFileAttributeDirectory},
+      {u"dangling", kFileAttributeNormal},     {u"tofile", kFileAttributeReadonly},
       {u"todir", kFileAttributeDirectory}};
   const std::u16string pattern = std::u16string(base.begin(), base.end()) + u"*";
   std::map<std::u16string, uint32_t> listed;
@@ -78,6 +78,17 @@ TEST(FindFirstFileW, ListsEveryEntryWithItsAttributes) {
   while (FindNextFileW(search, &entry));
   EXPECT_TRUE(FindClose(search));
   EXPECT_EQ(listed, expected);
+  const FindHandle again = FindFirstFileW(pattern.c_str(), &entry);
+  ASSERT_NE(InvalidHandle(), again);
+  std::map<std::u16string, uint32_t> seen = {{entry.fileName, entry.fileAttributes}}, after;
+  for (const auto& [name, attributes] : expected) {
+    const bool byType = name == u"." || name == u".." || name == u"dir";
+    after[name] = name == entry.fileName || byType ? attributes : kFileAttributeNormal;
+  }
+  ASSERT_EQ(0, std::system(("rm -rf " + base + "* " + base + ".hidden").c_str()));
+  while (FindNextFileW(again, &entry)) seen[entry.fileName] = entry.fileAttributes;
+  EXPECT_TRUE(FindClose(again));
+  EXPECT_EQ(seen, after);
   for (const char16_t* dots : {u".", u".."}) {
     SetLastError(kErrorSuccess);
     EXPECT_EQ(InvalidHandle(), FindFirstFileW(dots, &entry));
