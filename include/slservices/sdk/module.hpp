@@ -8,7 +8,8 @@
 // else by its bare name; the module binds the same library when it first needs an atom.
 // Release every object the module made before the Module goes: its destructor unloads it.
 //
-// This header and console.hpp are the places of the SDK that know which system they are on.
+// This header, text.hpp (how native names are spelt) and zip.hpp are the places of the SDK that
+// know which system they are on.
 #ifndef SLSERVICES_SDK_MODULE_HPP_
 #define SLSERVICES_SDK_MODULE_HPP_
 

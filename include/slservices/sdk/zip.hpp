@@ -10,8 +10,8 @@
 // Release every archive before a loaded ZipArchives goes: its destructor unloads the library.
 // The library is built on Linux only; on Windows Open reports that it is missing.
 //
-// Besides module.hpp and console.hpp, this is the one header of the SDK that knows which
-// system it is on.
+// Besides module.hpp and text.hpp (how native names are spelt), this is the one header of the
+// SDK that knows which system it is on.
 #ifndef SLSERVICES_SDK_ZIP_HPP_
 #define SLSERVICES_SDK_ZIP_HPP_
 
