@@ -19,8 +19,10 @@
 //   static void SleepOneMillisecond();  then a sleep of about 1 ms per retry
 //
 // Debug checks: built with SL_DEBUG_CHECKS=1, every misuse of the protocol that can be seen
-// (a count below zero, an AddRef on a dying object, a call on a destroyed object, a weak
-// reference released too often) stops the process with a sentence naming it. Off otherwise.
+// (a count below zero, an AddRef on a dying object, a count that rises after the final Release,
+// a weak reference released too often) stops the process with a sentence naming it; the owners
+// add the call on a destroyed object (IsAlive: the marker is worn off at destruction). Off
+// otherwise, at no cost.
 //
 // Thread safety: every member may be called from any thread at once while the caller holds a
 // reference (a weak one for the weak entries).
