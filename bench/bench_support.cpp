@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -140,6 +142,28 @@ void AllocationMeter::Report(benchmark::State& state) const {
 
 void FillPattern(char* bytes, size_t size) {
   for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i & 0xFF);
+}
+
+void RunPaired(benchmark::State& state, const std::function<void()>& module,
+               const std::function<void()>& other) {
+  using Clock = std::chrono::steady_clock;
+  std::vector<double> ratios;
+  for (auto _ : state) {
+    const bool moduleFirst = ratios.size() % 2 == 0;
+    Clock::duration moduleTime{};
+    Clock::duration otherTime{};
+    for (int side = 0; side < 2; ++side) {
+      const bool isModule = (side == 0) == moduleFirst;
+      const auto start = Clock::now();
+      (isModule ? module : other)();
+      (isModule ? moduleTime : otherTime) = Clock::now() - start;
+    }
+    ratios.push_back(std::chrono::duration<double>(otherTime).count() /
+                     std::chrono::duration<double>(moduleTime).count());
+    state.SetIterationTime(std::chrono::duration<double>(moduleTime + otherTime).count());
+  }
+  std::sort(ratios.begin(), ratios.end());
+  if (!ratios.empty()) state.counters["paired_speed"] = ratios[ratios.size() / 2];
 }
 
 }  // namespace slbench

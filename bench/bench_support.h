@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "slservices/sl_filesystem.h"
@@ -67,5 +68,12 @@ class AllocationMeter {
 
 // Fills `size` bytes with 0, 1, ..., 255, 0, 1, ...
 void FillPattern(char* bytes, size_t size);
+
+// The module's side and another, one run each per iteration, in alternating order: both share
+// every disturbance of a busy machine, so their ratio holds steadier than that of two separate
+// benchmarks. Sets each iteration's time (both sides; register with UseManualTime) and puts the
+// median of the per-iteration ratios (other's time / module's time) in "paired_speed".
+void RunPaired(benchmark::State& state, const std::function<void()>& module,
+               const std::function<void()>& other);
 
 }  // namespace slbench

@@ -5,8 +5,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <vector>
@@ -86,42 +84,21 @@ void RawRead(benchmark::State& state) {
 }
 
 // The stream with 64 KiB requests and the raw 4096-byte loop, one whole file each per iteration,
-// in alternating order: the two sides share every disturbance of a busy machine, so their ratio
-// holds steadier than that of two separate benchmarks. Reports the median of the per-iteration
-// ratios (raw time / stream time) as "paired_speed".
+// in alternating order (RunPaired).
 void PairedStreamRaw(benchmark::State& state) {
   const std::string& path = ReadFilePath();
   const std::u16string path16 = ToUtf16(path);
   std::vector<char> requests(64u << 10);
   std::vector<char> blocks(64u << 10);
   AllocationMeter steady;
-  std::vector<double> ratios;
   uint64_t streamTotal = 0;
   uint64_t rawTotal = 0;
-  using Clock = std::chrono::steady_clock;
-  for (auto _ : state) {
-    const bool streamFirst = ratios.size() % 2 == 0;
-    Clock::duration streamTime{};
-    Clock::duration rawTime{};
-    for (int side = 0; side < 2; ++side) {
-      const auto start = Clock::now();
-      if ((side == 0) == streamFirst) {
-        streamTotal = ReadThroughStream(path16, requests, steady);
-        streamTime = Clock::now() - start;
-      } else {
-        rawTotal = ReadRaw(path, 4096, blocks);
-        rawTime = Clock::now() - start;
-      }
-    }
-    ratios.push_back(std::chrono::duration<double>(rawTime).count() /
-                     std::chrono::duration<double>(streamTime).count());
-    state.SetIterationTime(std::chrono::duration<double>(streamTime + rawTime).count());
-  }
+  RunPaired(
+      state, [&] { streamTotal = ReadThroughStream(path16, requests, steady); },
+      [&] { rawTotal = ReadRaw(path, 4096, blocks); });
   if (streamTotal != config().readFileBytes || rawTotal != config().readFileBytes) {
     state.SkipWithError("the file was not read whole");
   }
-  std::sort(ratios.begin(), ratios.end());
-  if (!ratios.empty()) state.counters["paired_speed"] = ratios[ratios.size() / 2];
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * 2 * config().readFileBytes));
 }
 

@@ -4,8 +4,6 @@
 // iteration. The member is text-like (about 3:1 under deflate), so inflating dominates both.
 #include <zip.h>
 
-#include <algorithm>
-#include <chrono>
 #include <vector>
 
 #include "bench_support.h"
@@ -106,35 +104,15 @@ void LibzipRead(benchmark::State& state) {
   Finish(state, total, 1);
 }
 
-// Both sides in turn, iteration after iteration, in alternating order; reports the median of
-// the per-iteration ratios (libzip time / stream time) as "paired_speed".
+// Both sides in turn, iteration after iteration, in alternating order (RunPaired).
 void PairedStreamLibzip(benchmark::State& state) {
   std::vector<char> destination(64u << 10);
-  std::vector<double> ratios;
   uint64_t streamTotal = 0;
   uint64_t libzipTotal = 0;
-  using Clock = std::chrono::steady_clock;
-  for (auto _ : state) {
-    const bool streamFirst = ratios.size() % 2 == 0;
-    Clock::duration streamTime{};
-    Clock::duration libzipTime{};
-    for (int side = 0; side < 2; ++side) {
-      const auto start = Clock::now();
-      if ((side == 0) == streamFirst) {
-        streamTotal = ReadThroughStream(destination);
-        streamTime = Clock::now() - start;
-      } else {
-        libzipTotal = ReadWithLibzip(destination);
-        libzipTime = Clock::now() - start;
-      }
-    }
-    ratios.push_back(std::chrono::duration<double>(libzipTime).count() /
-                     std::chrono::duration<double>(streamTime).count());
-    state.SetIterationTime(std::chrono::duration<double>(streamTime + libzipTime).count());
-  }
+  RunPaired(
+      state, [&] { streamTotal = ReadThroughStream(destination); },
+      [&] { libzipTotal = ReadWithLibzip(destination); });
   Finish(state, streamTotal == libzipTotal ? streamTotal : 0, 2);
-  std::sort(ratios.begin(), ratios.end());
-  if (!ratios.empty()) state.counters["paired_speed"] = ratios[ratios.size() / 2];
 }
 
 BENCHMARK(StreamRead)->Name("ZipRead/stream")->Arg(65536)->UseRealTime();
