@@ -40,6 +40,45 @@ class ModuleError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Loading a shared library by path, for Module and ZipArchives alike.
+namespace library_detail {
+
+inline void* OpenLibrary(const std::filesystem::path& path, std::string* error) {
+  const std::string shown = ToUtf8(PathToUtf16(path));
+#ifdef _WIN32
+  void* handle = reinterpret_cast<void*>(LoadLibraryW(path.c_str()));
+  if (handle == nullptr) {
+    const DWORD code = GetLastError();
+    *error = "cannot load " + shown + " (Windows error " + std::to_string(code) +
+             (code == 193 ? ": not a 64-bit Windows library)" : ")");
+  }
+#else
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* reason = dlerror();
+    *error = "cannot load " + shown + ": " + (reason != nullptr ? reason : "unknown reason");
+  }
+#endif
+  return handle;
+}
+inline void* FindSymbol(void* library, const char* name) {
+  if (library == nullptr) return nullptr;
+#ifdef _WIN32
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+#else
+  return dlsym(library, name);
+#endif
+}
+inline void CloseLibrary(void* library) {
+#ifdef _WIN32
+  FreeLibrary(static_cast<HMODULE>(library));
+#else
+  dlclose(library);
+#endif
+}
+
+}  // namespace library_detail
+
 class Module {
  public:
   struct ClassInfo {
@@ -98,14 +137,14 @@ class Module {
   Module(const Module&) = delete;
   Module& operator=(const Module&) = delete;
   ~Module() {
-    if (handle_ != nullptr) CloseLibrary(handle_);
-    if (atomLibrary_ != nullptr) CloseLibrary(atomLibrary_);
+    if (handle_ != nullptr) library_detail::CloseLibrary(handle_);
+    if (atomLibrary_ != nullptr) library_detail::CloseLibrary(atomLibrary_);
   }
 
   const std::filesystem::path& path() const { return path_; }
 
   // Looks up any other symbol of the module (null when absent).
-  void* Symbol(const char* name) const { return FindSymbol(handle_, name); }
+  void* Symbol(const char* name) const { return library_detail::FindSymbol(handle_, name); }
 
   // The atom of a name; SL_UNRESOLVED_ATOM when no atom library could be loaded.
   uint32_t Atom(const char* name) const {
@@ -162,7 +201,7 @@ class Module {
     std::error_code ignored;
     if (!std::filesystem::exists(path, ignored)) {
       reason = "no module at " + ToUtf8(PathToUtf16(path));
-    } else if ((module->handle_ = OpenLibrary(path, &reason)) != nullptr) {
+    } else if ((module->handle_ = library_detail::OpenLibrary(path, &reason)) != nullptr) {
       if (module->Bind(&module->reflect, SL_EXPORT_REFLECT, &reason) &&
           module->Bind(&module->create, SL_EXPORT_CREATE, &reason) &&
           module->Bind(&module->initialize, SL_EXPORT_INITIALIZE, &reason) &&
@@ -180,45 +219,12 @@ class Module {
     const std::filesystem::path beside = path_.parent_path() / AtomFileName();
     std::error_code ignored;
     std::string unused;
-    atomLibrary_ = std::filesystem::exists(beside, ignored)
-                       ? OpenLibrary(beside, &unused)
-                       : OpenLibrary(std::filesystem::path(AtomFileName()), &unused);
-    atomFunction_ =
-        reinterpret_cast<SLGetAtomFromStringFn>(FindSymbol(atomLibrary_, SL_ATOM_FUNCTION));
-  }
-
-  static void* OpenLibrary(const std::filesystem::path& path, std::string* error) {
-    const std::string shown = ToUtf8(PathToUtf16(path));
-#ifdef _WIN32
-    void* handle = reinterpret_cast<void*>(LoadLibraryW(path.c_str()));
-    if (handle == nullptr) {
-      const DWORD code = GetLastError();
-      *error = "cannot load " + shown + " (Windows error " + std::to_string(code) +
-               (code == 193 ? ": not a 64-bit Windows library)" : ")");
-    }
-#else
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-      const char* reason = dlerror();
-      *error = "cannot load " + shown + ": " + (reason != nullptr ? reason : "unknown reason");
-    }
-#endif
-    return handle;
-  }
-  static void* FindSymbol(void* library, const char* name) {
-    if (library == nullptr) return nullptr;
-#ifdef _WIN32
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
-#else
-    return dlsym(library, name);
-#endif
-  }
-  static void CloseLibrary(void* library) {
-#ifdef _WIN32
-    FreeLibrary(static_cast<HMODULE>(library));
-#else
-    dlclose(library);
-#endif
+    atomLibrary_ =
+        std::filesystem::exists(beside, ignored)
+            ? library_detail::OpenLibrary(beside, &unused)
+            : library_detail::OpenLibrary(std::filesystem::path(AtomFileName()), &unused);
+    atomFunction_ = reinterpret_cast<SLGetAtomFromStringFn>(
+        library_detail::FindSymbol(atomLibrary_, SL_ATOM_FUNCTION));
   }
 
   template <class Fn>

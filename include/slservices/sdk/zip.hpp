@@ -54,18 +54,12 @@ class ZipArchives {
       *error = "no zip library at " + shown + " (zip archives are built on Linux only)";
       return nullptr;
     }
-#ifdef _WIN32
-    void* library = reinterpret_cast<void*>(LoadLibraryW(path.c_str()));
-    void* open = library != nullptr ? reinterpret_cast<void*>(GetProcAddress(
-                                          static_cast<HMODULE>(library), SL_ZIP_OPEN_ARCHIVE))
-                                    : nullptr;
-#else
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    void* open = library != nullptr ? dlsym(library, SL_ZIP_OPEN_ARCHIVE) : nullptr;
-#endif
+    std::string unused;
+    void* library = library_detail::OpenLibrary(path, &unused);
+    void* open = library_detail::FindSymbol(library, SL_ZIP_OPEN_ARCHIVE);
     if (open == nullptr) {
       *error = "cannot use " + shown + " as the zip library";
-      if (library != nullptr) Unload(library);
+      if (library != nullptr) library_detail::CloseLibrary(library);
       return nullptr;
     }
     std::unique_ptr<ZipArchives> zips(new ZipArchives(reinterpret_cast<SLZipOpenArchiveFn>(open)));
@@ -78,7 +72,7 @@ class ZipArchives {
   ZipArchives(const ZipArchives&) = delete;
   ZipArchives& operator=(const ZipArchives&) = delete;
   ~ZipArchives() {
-    if (library_ != nullptr) Unload(library_);
+    if (library_ != nullptr) library_detail::CloseLibrary(library_);
   }
 
   // The archive at `path` (UTF-8) as a read-only file system that reports `nameAtom` as its
@@ -92,14 +86,6 @@ class ZipArchives {
   }
 
  private:
-  static void Unload(void* library) {
-#ifdef _WIN32
-    FreeLibrary(static_cast<HMODULE>(library));
-#else
-    dlclose(library);
-#endif
-  }
-
   SLZipOpenArchiveFn open_ = nullptr;
   void* library_ = nullptr;
 };
