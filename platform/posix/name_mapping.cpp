@@ -1,44 +1,13 @@
 #include "platform/posix/name_mapping.h"
 
+#include "slservices/sdk/name_bytes.hpp"
+
 namespace sl::platform::posix {
 namespace {
 
-constexpr char32_t kMapBase = 0xF000;
-
-bool IsForbiddenInWindowsName(char32_t c) {
-  return c < 0x20 || c == U'\\' || c == U'<' || c == U'>' || c == U'"' || c == U'|' || c == U'?' ||
-         c == U'*';
-}
-
-// The character whose UTF-8 form starts at in[i], and the count of its bytes; 0 bytes when the
-// sequence is not valid UTF-8 (bad lead or continuation byte, cut short, overlong, a surrogate,
-// or past U+10FFFF).
-size_t DecodeUtf8(const unsigned char* in, size_t length, size_t i, char32_t* c) {
-  const unsigned char lead = in[i];
-  size_t extra = 0;
-  char32_t value = 0;
-  char32_t minimum = 0;
-  if (lead < 0x80) {
-    *c = lead;
-    return 1;
-  } else if ((lead & 0xE0) == 0xC0) {
-    extra = 1, value = lead & 0x1F, minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    extra = 2, value = lead & 0x0F, minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    extra = 3, value = lead & 0x07, minimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (length - i <= extra) return 0;
-  for (size_t k = 1; k <= extra; ++k) {
-    if ((in[i + k] & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (in[i + k] & 0x3F);
-  }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-  *c = value;
-  return extra + 1;
-}
+using sl::sdk::name_bytes::DecodeUtf8;
+using sl::sdk::name_bytes::IsForbiddenInName;
+using sl::sdk::name_bytes::kByteBase;
 
 // One name (no '/'). Returns the units written, or -1 when `room` is too small.
 int NameToUtf16(const unsigned char* in, size_t length, char16_t* out, size_t room) {
@@ -56,13 +25,13 @@ int NameToUtf16(const unsigned char* in, size_t length, char16_t* out, size_t ro
       // Each byte alone: invalid UTF-8, or a character the other direction would read as a byte.
       const size_t end = i + (bytes == 0 ? 1 : bytes);
       for (; i < end; ++i) {
-        if (!put(kMapBase + in[i])) return -1;
+        if (!put(kByteBase + in[i])) return -1;
       }
       continue;
     }
     i += bytes;
-    if (IsForbiddenInWindowsName(c) || (i == length && !dots && (c == U'.' || c == U' '))) {
-      c += kMapBase;
+    if (IsForbiddenInName(c) || (i == length && !dots && (c == U'.' || c == U' '))) {
+      c += kByteBase;
     }
     if (c >= 0x10000) {
       c -= 0x10000;
@@ -77,23 +46,8 @@ int NameToUtf16(const unsigned char* in, size_t length, char16_t* out, size_t ro
 }  // namespace
 
 char* AppendNative(char32_t c, char* out) {
-  if (IsMappedByte(c)) {
-    *out++ = static_cast<char>(c - kMapBase);
-  } else if (c < 0x80) {
-    *out++ = static_cast<char>(c);
-  } else if (c < 0x800) {
-    *out++ = static_cast<char>(0xC0 | (c >> 6));
-    *out++ = static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    *out++ = static_cast<char>(0xE0 | (c >> 12));
-    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    *out++ = static_cast<char>(0xF0 | (c >> 18));
-    *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (c & 0x3F));
-  }
+  if (!IsMappedByte(c)) return sl::sdk::name_bytes::EncodeUtf8(c, out);
+  *out++ = static_cast<char>(c - kByteBase);
   return out;
 }
 

@@ -32,6 +32,7 @@
 #include <string_view>
 #include <utility>
 
+#include "slservices/sdk/name_bytes.hpp"
 #include "slservices/sl_result.h"
 
 namespace sl::sdk {
@@ -39,7 +40,7 @@ namespace sl::sdk {
 namespace text_detail {
 
 constexpr char32_t kReplacement = 0xFFFD;
-constexpr char32_t kByteBase = 0xF000;
+using name_bytes::kByteBase;
 
 #ifdef _WIN32
 constexpr bool kNamesAreBytes = false;
@@ -47,12 +48,8 @@ constexpr bool kNamesAreBytes = false;
 constexpr bool kNamesAreBytes = true;
 #endif
 
-inline bool IsByteCharacter(char32_t c) { return c >= kByteBase && c <= kByteBase + 0xFF; }
-
-inline bool IsForbiddenInName(char32_t c) {
-  return c < 0x20 || c == U'\\' || c == U'<' || c == U'>' || c == U'"' || c == U'|' || c == U'?' ||
-         c == U'*';
-}
+using name_bytes::IsByteCharacter;
+using name_bytes::IsForbiddenInName;
 
 inline void AppendUtf16(std::u16string& out, char32_t c) {
   if (c < 0x10000) {
@@ -65,52 +62,12 @@ inline void AppendUtf16(std::u16string& out, char32_t c) {
 }
 
 inline void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
+  char bytes[4];
+  out.append(bytes, name_bytes::EncodeUtf8(c, bytes));
 }
 
-// The character whose UTF-8 form starts at `i` and the count of its bytes; 0 for a sequence
-// that is not UTF-8 (a bad lead or continuation byte, cut short, overlong, an encoded surrogate,
-// past U+10FFFF).
 inline size_t DecodeUtf8(std::string_view in, size_t i, char32_t* c) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(in[k]); };
-  const unsigned char lead = byte(i);
-  size_t extra = 0;
-  char32_t value = 0;
-  char32_t minimum = 0;
-  if (lead < 0x80) {
-    *c = lead;
-    return 1;
-  } else if ((lead & 0xE0) == 0xC0) {
-    extra = 1, value = lead & 0x1F, minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    extra = 2, value = lead & 0x0F, minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    extra = 3, value = lead & 0x07, minimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + extra >= in.size()) return 0;
-  for (size_t k = 1; k <= extra; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (byte(i + k) & 0x3F);
-  }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-  *c = value;
-  return extra + 1;
+  return name_bytes::DecodeUtf8(reinterpret_cast<const unsigned char*>(in.data()), in.size(), i, c);
 }
 
 // UTF-8 to UTF-16. `asNames`: the text is a path of a system whose names are bytes, so what a
