@@ -7,11 +7,8 @@
 
 namespace sl::platform {
 namespace {
-// The emulation's per-thread state lives in the static TLS block (initial-exec; a few bytes, for
-// which a library loaded with dlopen has room): reading it costs no __tls_get_addr call on every
-// file call, and LeakSanitizer, which misreads the dynamic TLS blocks of a dlopened library and
-// stops with a fatal error, reads it as it reads the program's own.
-__attribute__((tls_model("initial-exec"))) thread_local uint32_t tLastError = kErrorSuccess;
+// In the static TLS block, as all of the module's thread-local state (-ftls-model, CMakeLists.txt).
+thread_local uint32_t tLastError = kErrorSuccess;
 }  // namespace
 
 uint32_t GetLastError() { return tLastError; }

@@ -92,8 +92,7 @@ struct LastLookup {
   uint64_t removals = 0;
   HandleInfo info{-1, 0, nullptr};
 };
-__attribute__((
-    tls_model("initial-exec"))) thread_local LastLookup tLastLookup;  // as tLastError (errors.cpp)
+thread_local LastLookup tLastLookup;
 
 bool Lookup(FileHandle h, HandleInfo* info) {
   if (h == nullptr || h == InvalidHandle()) return Fail(kErrorInvalidHandle);

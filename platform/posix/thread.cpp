@@ -12,8 +12,7 @@ namespace {
 // every failure record and every GetErrorInfo asks for the id. 0 (no thread has it) means not
 // read yet. A child made by fork gets a new id for its one thread, so the child forgets the
 // copy it inherited.
-// Static TLS (initial-exec), as the file functions' state: see tLastError in errors.cpp.
-__attribute__((tls_model("initial-exec"))) thread_local uint32_t tThreadId = 0;
+thread_local uint32_t tThreadId = 0;
 
 void ForgetThreadIdInChild() { tThreadId = 0; }
 
