@@ -30,6 +30,18 @@ uint32_t AttributesOf(const struct stat& st) {
   return (st.st_mode & S_IWUSR) ? kFileAttributeNormal : kFileAttributeReadonly;
 }
 
+int StatEntry(int folder, const char* path, struct stat* st) {
+  if (::fstatat(folder, path, st, 0) == 0) return 0;
+  const int err = errno;
+  // Only a link that leads nowhere is taken as itself; a missing folder on the way, or no
+  // permission to look, stays the failure it is.
+  if ((err == ENOENT || err == ELOOP) && ::fstatat(folder, path, st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(st->st_mode)) {
+    return 0;
+  }
+  return err;
+}
+
 namespace {
 
 // Access rights beyond the generic ones that a caller may pass.
@@ -77,11 +89,7 @@ uint32_t TrailingSeparatorError(NativePath& native, bool forDelete) {
   return forDelete || missing == kErrorPathNotFound ? missing : kErrorInvalidName;
 }
 
-struct HandleInfo {
-  int fd;
-  uint32_t access;
-  OpenFile* file;
-};
+using HandleInfo = ShareTable::Lookup;
 
 // The calling thread's last successful lookup. It stays good while no handle has been removed
 // since: a removal (a close) bumps the table's count, and a closed handle's address may come
@@ -89,25 +97,19 @@ struct HandleInfo {
 // takes the table lock once, not once per call.
 struct LastLookup {
   FileHandle handle = nullptr;
-  uint64_t removals = 0;
-  HandleInfo info{-1, 0, nullptr};
+  HandleInfo info{-1, 0, nullptr, 0};
 };
 thread_local LastLookup tLastLookup;
 
 bool Lookup(FileHandle h, HandleInfo* info) {
   if (h == nullptr || h == InvalidHandle()) return Fail(kErrorInvalidHandle);
   LastLookup& last = tLastLookup;
-  if (h == last.handle && last.removals == ShareTable::Removals()) {
+  if (h == last.handle && last.info.removals == ShareTable::Removals()) {
     *info = last.info;
     return true;
   }
-  ShareTable& table = ShareTable::Instance();
-  const auto lock = table.Lock();
-  OpenFile* file = table.Find(h);
-  if (file == nullptr) return Fail(kErrorInvalidHandle);
-  *info = {file->fd, file->access, file};
-  // Read under the lock, which every removal holds: the count matches the table just searched.
-  last = {h, ShareTable::Removals(), *info};
+  if (!ShareTable::Instance().Find(h, info)) return Fail(kErrorInvalidHandle);
+  last = {h, *info};
   return true;
 }
 
@@ -185,34 +187,38 @@ FileHandle CreateFileW(const char16_t* path, uint32_t desiredAccess, uint32_t sh
     flags |= O_RDONLY;
   }
 
-  // The table stays locked from the open to the record, so that no other open of this process
-  // slips in between the sharing check and the record of this handle.
-  ShareTable& table = ShareTable::Instance();
-  auto lock = table.Lock();
+  // The open comes first and takes no lock: it may wait as long as the system lets it (a FIFO
+  // until its other end opens, a hung mount). The sharing check follows, with the record of
+  // the new handle in the same step; an open that the check refuses is closed again. An open
+  // has no effect on the file that needs undoing, except a creation: a file this call created
+  // stays when another handle already holds it, as it would had that handle created it.
   int fd = -1;
   bool existed = true;
-  for (int attempt = 0; fd < 0; ++attempt) {
-    if (creates) {
-      fd = posix::OpenRetryingInterrupts(native.c_str(), flags | O_CREAT | O_EXCL, 0666);
-      if (fd >= 0) {
-        existed = false;
-        break;
-      }
-      if (errno != EEXIST) {
-        Fail(posix::PathError(native, errno));
-        return InvalidHandle();
-      }
-      if (creationDisposition == kCreateNew) {
-        Fail(kErrorFileExists);
-        return InvalidHandle();
-      }
-    }
-    fd = posix::OpenRetryingInterrupts(native.c_str(), flags, 0);
-    // A file that vanished between the two opens is created on the next round.
-    if (fd < 0 && !(creates && errno == ENOENT && attempt < 100)) {
+  bool created = false;  // by this call, for certain
+  if (creates) {
+    fd = posix::OpenRetryingInterrupts(native.c_str(), flags | O_CREAT | O_EXCL, 0666);
+    if (fd >= 0) {
+      existed = false;
+      created = true;
+    } else if (errno != EEXIST) {
       Fail(posix::PathError(native, errno));
       return InvalidHandle();
+    } else if (creationDisposition == kCreateNew) {
+      Fail(kErrorFileExists);
+      return InvalidHandle();
     }
+  }
+  if (fd < 0) fd = posix::OpenRetryingInterrupts(native.c_str(), flags, 0);
+  if (fd < 0 && creates && errno == ENOENT) {
+    // The name is there but leads nowhere: a symbolic link whose target is missing (or a file
+    // removed between the two opens). Creating through a link creates its target, as open(2)
+    // and Windows do.
+    fd = posix::OpenRetryingInterrupts(native.c_str(), flags | O_CREAT, 0666);
+    existed = false;
+  }
+  if (fd < 0) {
+    Fail(posix::PathError(native, errno));
+    return InvalidHandle();
   }
 
   auto failAndClose = [&](uint32_t error) {
@@ -226,21 +232,27 @@ FileHandle CreateFileW(const char16_t* path, uint32_t desiredAccess, uint32_t sh
   if (existed && needsWrite && posix::IsReadOnlyFile(st)) {
     return failAndClose(kErrorAccessDenied);
   }
-  const posix::FileIdentity identity{st.st_dev, st.st_ino};
-  if (!table.Allows(identity, access, share)) return failAndClose(kErrorSharingViolation);
-  auto* file = new (std::nothrow) posix::OpenFile{fd, identity, access, share};
-  if (file == nullptr || !table.Add(file)) {
-    delete file;
-    if (!existed) ::unlink(native.c_str());
+  auto* file = new (std::nothrow)
+      posix::OpenFile{fd, posix::FileIdentity{st.st_dev, st.st_ino}, access, share};
+  if (file == nullptr) {
+    if (created) ::unlink(native.c_str());
     return failAndClose(kErrorNotEnoughMemory);
   }
-  lock.unlock();
+  ShareTable& table = ShareTable::Instance();
+  const ShareTable::Admission admission = table.Add(file);
+  if (admission != ShareTable::Admission::kAdmitted) {
+    delete file;
+    if (admission == ShareTable::Admission::kSharingViolation) {
+      return failAndClose(kErrorSharingViolation);
+    }
+    if (created) ::unlink(native.c_str());
+    return failAndClose(kErrorNotEnoughMemory);
+  }
 
+  // Cut to length only once the handle has won its sharing check.
   if (truncate && existed && st.st_size != 0 && ::ftruncate(fd, 0) != 0) {
     const uint32_t error = posix::ErrorFromErrno(errno);
-    lock.lock();
-    table.Remove(file);
-    lock.unlock();
+    table.Take(file);
     delete file;
     return failAndClose(error);
   }
@@ -252,12 +264,8 @@ FileHandle CreateFileW(const char16_t* path, uint32_t desiredAccess, uint32_t sh
 
 bool CloseHandle(FileHandle h) {
   if (h == nullptr || h == InvalidHandle()) return Fail(kErrorInvalidHandle);
-  ShareTable& table = ShareTable::Instance();
-  auto lock = table.Lock();
-  posix::OpenFile* file = table.Find(h);
+  posix::OpenFile* file = ShareTable::Instance().Take(h);
   if (file == nullptr) return Fail(kErrorInvalidHandle);
-  table.Remove(file);
-  lock.unlock();
   // No retry on EINTR: the descriptor is released whatever close reports.
   ::close(file->fd);
   delete file;
@@ -267,9 +275,11 @@ bool CloseHandle(FileHandle h) {
 uint32_t GetFileAttributesW(const char16_t* path) {
   NativePath native;
   if (!posix::Convert(native, path, kErrorPathNotFound)) return kInvalidFileAttributes;
+  // A dangling link or a loop is an entry of its own, as a listing shows it.
   struct stat st;
-  if (::stat(native.c_str(), &st) != 0) {
-    Fail(posix::PathError(native, errno));
+  const int err = posix::StatEntry(AT_FDCWD, native.c_str(), &st);
+  if (err != 0) {
+    Fail(posix::PathError(native, err));
     return kInvalidFileAttributes;
   }
   if (native.trailingSeparator() && !S_ISDIR(st.st_mode)) {
@@ -298,6 +308,9 @@ bool SetFileAttributesW(const char16_t* path, uint32_t attributes) {
   return true;
 }
 
+// ReadFile and WriteFile make one system call each, as their Windows namesakes do: a short
+// count comes back as it came (a pipe or a terminal delivers what it holds), and the caller asks
+// again when it wants more. Only an interrupted call is made again.
 bool ReadFile(FileHandle h, void* buffer, uint32_t toRead, uint32_t* read) {
   if (read != nullptr) *read = 0;
   posix::HandleInfo info;
@@ -305,21 +318,13 @@ bool ReadFile(FileHandle h, void* buffer, uint32_t toRead, uint32_t* read) {
   if (!(info.access & posix::kAccessRead)) return Fail(kErrorAccessDenied);
   if (buffer == nullptr && toRead != 0) return Fail(kErrorInvalidParameter);
   // Past what the file system can hold there is nothing to read.
-  if (info.file->farPosition.load() >= 0) return true;
-  auto* bytes = static_cast<unsigned char*>(buffer);
-  uint32_t done = 0;
-  while (done < toRead) {
-    const ssize_t n = ::read(info.fd, bytes + done, toRead - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const uint32_t error = posix::ErrorFromErrno(errno);
-      if (read != nullptr) *read = done;
-      return Fail(error);
-    }
-    if (n == 0) break;  // end of file
-    done += static_cast<uint32_t>(n);
-  }
-  if (read != nullptr) *read = done;
+  if (toRead == 0 || info.file->farPosition.load() >= 0) return true;
+  ssize_t n;
+  do {
+    n = ::read(info.fd, buffer, toRead);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return Fail(posix::ErrorFromErrno(errno));
+  if (read != nullptr) *read = static_cast<uint32_t>(n);
   return true;
 }
 
@@ -329,24 +334,18 @@ bool WriteFile(FileHandle h, const void* buffer, uint32_t toWrite, uint32_t* wri
   if (!posix::Lookup(h, &info)) return false;
   if (!(info.access & posix::kAccessWrite)) return Fail(kErrorAccessDenied);
   if (buffer == nullptr && toWrite != 0) return Fail(kErrorInvalidParameter);
-  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  if (toWrite == 0) return true;
   // At a far position the system is asked to write there; it refuses (EFBIG, disk full).
   const int64_t far = info.file->farPosition.load();
-  uint32_t done = 0;
-  while (done < toWrite) {
-    const ssize_t n = far < 0 ? ::write(info.fd, bytes + done, toWrite - done)
-                              : ::pwrite(info.fd, bytes + done, toWrite - done, far + done);
-    if (n <= 0) {
-      if (n < 0 && errno == EINTR) continue;
-      const uint32_t error = n == 0 ? kErrorDiskFull : posix::ErrorFromErrno(errno);
-      if (written != nullptr) *written = done;
-      if (far >= 0) info.file->farPosition.store(far + done);
-      return Fail(error);
-    }
-    done += static_cast<uint32_t>(n);
-  }
-  if (far >= 0) info.file->farPosition.store(far + done);
-  if (written != nullptr) *written = done;
+  ssize_t n;
+  do {
+    n = far < 0 ? ::write(info.fd, buffer, toWrite) : ::pwrite(info.fd, buffer, toWrite, far);
+  } while (n < 0 && errno == EINTR);
+  // A write that takes nothing and reports no error has no room left: a full disk, as Windows
+  // says it (a caller that continues short writes would otherwise ask for ever).
+  if (n <= 0) return Fail(n == 0 ? kErrorDiskFull : posix::ErrorFromErrno(errno));
+  if (far >= 0) info.file->farPosition.store(far + n);
+  if (written != nullptr) *written = static_cast<uint32_t>(n);
   return true;
 }
 
@@ -356,7 +355,12 @@ bool FlushFileBuffers(FileHandle h) {
   // Windows refuses to flush a handle that cannot write.
   if (!(info.access & posix::kAccessWrite)) return Fail(kErrorAccessDenied);
   while (::fsync(info.fd) != 0) {
-    if (errno != EINTR) return Fail(posix::ErrorFromErrno(errno));
+    if (errno == EINTR) continue;
+    // A FIFO, a socket or a character device holds nothing to write to a disk: the system says
+    // EINVAL (or EROFS) and Windows' FlushFileBuffers succeeds on a pipe. EIO, ENOSPC and
+    // EDQUOT are data that did not reach the disk, and stay failures.
+    if (errno == EINVAL || errno == EROFS) return true;
+    return Fail(posix::ErrorFromErrno(errno));
   }
   return true;
 }
@@ -436,18 +440,26 @@ bool DeleteFileW(const char16_t* path) {
   NativePath native;
   if (!posix::Convert(native, path, kErrorPathNotFound)) return false;
   if (native.trailingSeparator()) return Fail(posix::TrailingSeparatorError(native, true));
-  ShareTable& table = ShareTable::Instance();
-  const auto lock = table.Lock();
   struct stat st;
   if (::lstat(native.c_str(), &st) != 0) return Fail(posix::PathError(native, errno));
   if (S_ISDIR(st.st_mode)) return Fail(kErrorAccessDenied);
   if (S_ISREG(st.st_mode) && posix::IsReadOnlyFile(st)) return Fail(kErrorAccessDenied);
-  // Deleting opens the file for delete access while sharing everything.
-  if (!table.Allows({st.st_dev, st.st_ino}, posix::kAccessDelete, posix::kShareAll)) {
-    return Fail(kErrorSharingViolation);
+  // Deleting opens the file for delete access while sharing everything: the claim stands for
+  // that open until the name is gone, and the unlink itself runs without the table's lock.
+  posix::OpenFile claim{-1, {st.st_dev, st.st_ino}, posix::kAccessDelete, posix::kShareAll};
+  ShareTable& table = ShareTable::Instance();
+  switch (table.Claim(&claim)) {
+    case ShareTable::Admission::kAdmitted:
+      break;
+    case ShareTable::Admission::kSharingViolation:
+      return Fail(kErrorSharingViolation);
+    case ShareTable::Admission::kNoMemory:
+      return Fail(kErrorNotEnoughMemory);
   }
-  if (::unlink(native.c_str()) != 0) return Fail(posix::PathError(native, errno));
-  return true;
+  const bool unlinked = ::unlink(native.c_str()) == 0;
+  const int err = errno;
+  table.Unclaim(&claim);
+  return unlinked || Fail(posix::PathError(native, err));
 }
 
 int32_t SHCreateDirectoryExW(const char16_t* path) {

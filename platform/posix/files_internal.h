@@ -27,6 +27,12 @@ inline bool Fail(uint32_t error) {
 // owner write bit is clear, NORMAL for every other file.
 uint32_t AttributesOf(const struct stat& st);
 
+// The status of an entry, `path` taken relative to the folder `folder` (AT_FDCWD: the current
+// one): what a symbolic link points to, or the link itself when it leads nowhere (a dangling
+// link or a loop). One rule for every call that asks whether an entry exists and what it is, so
+// that they all agree with what a listing shows. 0, or the errno of the first stat.
+int StatEntry(int folder, const char* path, struct stat* st);
+
 // The Win32 error for an errno value, for the failures that need no look at the path.
 uint32_t ErrorFromErrno(int err);
 
@@ -105,7 +111,7 @@ struct FileIdentity {
   }
 };
 
-// What a file handle points to.
+// What a file handle points to (and what a claim records, with fd -1).
 struct OpenFile {
   int fd;
   FileIdentity identity;
@@ -117,25 +123,39 @@ struct OpenFile {
 };
 
 // The process-wide record of open handles and of the sharing they allow (share_table.cpp).
-// Every member expects the caller to hold Lock().
+// Each member takes the table's lock for its own table work and gives it back before it returns,
+// so no caller can hold it across a system call: an open, read, write, flush or close that
+// blocks (a FIFO without its other end, a hung mount, a device) holds up no other file's work.
 class ShareTable {
  public:
   static ShareTable& Instance();
-  // Frees the table when no handle or search is recorded (run at unload).
+  // Frees the table when no handle, search or claim is recorded (run at unload).
   static void FreeIfUnused();
 
-  std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(mutex_); }
+  enum class Admission { kAdmitted, kSharingViolation, kNoMemory };
 
-  // Whether a new open of `identity` with `access` and `share` is compatible with every open
-  // handle on it, as Windows decides.
-  bool Allows(const FileIdentity& identity, uint32_t access, uint32_t share) const;
+  // Registers a file handle if its access and sharing are compatible with every handle and
+  // claim on the same file, as Windows decides; the check and the record are one step.
+  Admission Add(OpenFile* file);
+  // Unregisters a live file handle and returns it; nullptr if `handle` is not a live one.
+  // Counts the removal.
+  OpenFile* Take(void* handle);
 
-  // Registers a file handle; false if memory ran out.
-  bool Add(OpenFile* file);
-  // Unregisters a file handle; false if it is not a live one. Counts the removal.
-  bool Remove(OpenFile* file);
-  // The record behind a live file handle, or nullptr.
-  OpenFile* Find(void* handle) const;
+  // What a lookup of a live handle gives: its descriptor, access and record, and the removal
+  // count at the time of the lookup.
+  struct Lookup {
+    int fd;
+    uint32_t access;
+    OpenFile* file;
+    uint64_t removals;
+  };
+  bool Find(void* handle, Lookup* found);
+
+  // A claim is a record that takes part in the sharing rule without being a handle: DeleteFileW
+  // holds one (delete access, sharing everything) while it unlinks, so that no open that refuses
+  // to share delete access slips in between its check and the unlink.
+  Admission Claim(OpenFile* claim);
+  void Unclaim(OpenFile* claim);
 
   // How many file handles have been removed so far. The only member that may be read without
   // the lock: a handle found live while the count stood at n is still live while it reads n
@@ -145,11 +165,14 @@ class ShareTable {
   // Search handles only need to be told apart from anything else.
   bool AddSearch(void* search);
   bool RemoveSearch(void* search);
-  bool IsSearch(void* search) const;
+  bool IsSearch(void* search);
 
  private:
   ShareTable();
   struct Impl;
+  Admission Admit(OpenFile* file, bool asHandle);
+  void Forget(OpenFile* file);
+  // Guards impl_ alone, and only for the few lookups and inserts of a table operation.
   std::mutex mutex_;
   std::unique_ptr<Impl> impl_;
   static std::atomic<uint64_t> removals_;

@@ -7,7 +7,8 @@
 // the file system looks a name up (Windows ignores case in both).
 //
 // A listing with wildcards reports "." and ".." as Windows does for every folder but a root.
-// A pattern without wildcards reports that one entry under its bare name.
+// A pattern without wildcards reports that one entry under its bare name; a symbolic link that
+// leads nowhere (dangling, or a loop) is such an entry, as the listing shows it.
 //
 // Every entry is reported. Names are shown in UTF-16 with the bytes that a Windows name cannot
 // carry mapped to U+F000-U+F0FF (name_mapping.h), so that each reported name, put back into a
@@ -79,11 +80,7 @@ void Report(const char16_t* name, size_t length, uint32_t attributes, FindData* 
 uint32_t AttributesOfEntry(int folder, const dirent& entry) {
   if (entry.d_type == DT_DIR) return kFileAttributeDirectory;
   struct stat st;
-  if (::fstatat(folder, entry.d_name, &st, 0) == 0 ||
-      ::fstatat(folder, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    return AttributesOf(st);
-  }
-  return kFileAttributeNormal;
+  return StatEntry(folder, entry.d_name, &st) == 0 ? AttributesOf(st) : kFileAttributeNormal;
 }
 
 // Moves to the next entry that matches; false at the end of the folder.
@@ -166,8 +163,7 @@ FindHandle FindFirstFileW(const char16_t* pattern, FindData* data, FindFields fi
 
   if (!wildcards) {
     struct stat st;
-    if (::stat(native.c_str(), &st) != 0) {
-      const int err = errno;
+    if (const int err = posix::StatEntry(AT_FDCWD, native.c_str(), &st); err != 0) {
       delete search;
       Fail(err == ENOENT ? native.MissingError() : posix::ErrorFromErrno(err));
       return InvalidHandle();
@@ -196,10 +192,7 @@ FindHandle FindFirstFileW(const char16_t* pattern, FindData* data, FindFields fi
     }
   }
 
-  posix::ShareTable& table = posix::ShareTable::Instance();
-  auto lock = table.Lock();
-  if (!table.AddSearch(search)) {
-    lock.unlock();
+  if (!posix::ShareTable::Instance().AddSearch(search)) {
     if (search->dir != nullptr) ::closedir(search->dir);
     delete search;
     Fail(kErrorNotEnoughMemory);
@@ -210,11 +203,7 @@ FindHandle FindFirstFileW(const char16_t* pattern, FindData* data, FindFields fi
 
 bool FindNextFileW(FindHandle h, FindData* data) {
   if (h == nullptr || h == InvalidHandle()) return Fail(kErrorInvalidHandle);
-  {
-    posix::ShareTable& table = posix::ShareTable::Instance();
-    const auto lock = table.Lock();
-    if (!table.IsSearch(h)) return Fail(kErrorInvalidHandle);
-  }
+  if (!posix::ShareTable::Instance().IsSearch(h)) return Fail(kErrorInvalidHandle);
   if (data == nullptr) return Fail(kErrorInvalidParameter);
   if (!posix::Next(*static_cast<posix::Search*>(h), data)) return Fail(kErrorNoMoreFiles);
   return true;
@@ -222,11 +211,7 @@ bool FindNextFileW(FindHandle h, FindData* data) {
 
 bool FindClose(FindHandle h) {
   if (h == nullptr || h == InvalidHandle()) return Fail(kErrorInvalidHandle);
-  {
-    posix::ShareTable& table = posix::ShareTable::Instance();
-    const auto lock = table.Lock();
-    if (!table.RemoveSearch(h)) return Fail(kErrorInvalidHandle);
-  }
+  if (!posix::ShareTable::Instance().RemoveSearch(h)) return Fail(kErrorInvalidHandle);
   auto* search = static_cast<posix::Search*>(h);
   if (search->dir != nullptr) ::closedir(search->dir);
   delete search;

@@ -10,8 +10,11 @@
 //
 // POSIX has no such rule, so this table keeps it: every handle this module opens is recorded
 // under the file's (st_dev, st_ino) with its access and share bits, and every open and delete
-// is checked against the records before it touches the file. The table lock is held from the
-// check to the record, so two threads cannot both win an exclusive open.
+// is checked against the records. The check and the record are one step under the table's lock,
+// so two threads cannot both win an exclusive open. The lock is never held across a system call:
+// an open happens first, without it, and is undone (closed) when the check then refuses it; a
+// delete first records a claim (an open for delete that shares everything), unlinks without the
+// lock, then drops the claim.
 //
 // This holds within the process only. Other processes, including other instances of this
 // module, neither see nor respect these records: POSIX locks are advisory and would bind only
@@ -92,61 +95,89 @@ void ShareTable::FreeIfUnused() {
   ShareTable* table = g_table.load(std::memory_order_acquire);
   if (table == nullptr) return;
   {
-    auto lock = table->Lock();
-    if (!table->impl_->files.empty() || !table->impl_->searches.empty()) return;
+    const std::lock_guard<std::mutex> lock(table->mutex_);
+    if (!table->impl_->byFile.empty() || !table->impl_->searches.empty()) return;
     g_table.store(nullptr, std::memory_order_release);
   }
   delete table;
 }
 
-bool ShareTable::Allows(const FileIdentity& identity, uint32_t access, uint32_t share) const {
+namespace {
+
+// Whether a new open with `access` and `share` can live beside every record of its file.
+bool Compatible(const std::vector<OpenFile*>& opens, uint32_t access, uint32_t share) {
   if (!(access & (kAccessRead | kAccessWrite | kAccessDelete))) return true;
-  const auto it = impl_->byFile.find(identity);
-  if (it == impl_->byFile.end()) return true;
-  for (const OpenFile* other : it->second) {
+  for (const OpenFile* other : opens) {
     if (!Shares(access, other->share) || !Shares(other->access, share)) return false;
   }
   return true;
 }
 
-bool ShareTable::Add(OpenFile* file) {
+}  // namespace
+
+ShareTable::Admission ShareTable::Admit(OpenFile* file, bool asHandle) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   try {
-    impl_->files.insert(file);
-    try {
-      impl_->byFile[file->identity].push_back(file);
-    } catch (const std::bad_alloc&) {
-      impl_->files.erase(file);
-      throw;
+    std::vector<OpenFile*>& opens = impl_->byFile[file->identity];
+    if (!Compatible(opens, file->access, file->share)) {
+      if (opens.empty()) impl_->byFile.erase(file->identity);
+      return Admission::kSharingViolation;
     }
+    opens.reserve(opens.size() + 1);
+    if (asHandle) impl_->files.insert(file);
+    opens.push_back(file);  // cannot throw: room was reserved
   } catch (const std::bad_alloc&) {
-    return false;
+    const auto it = impl_->byFile.find(file->identity);
+    if (it != impl_->byFile.end() && it->second.empty()) impl_->byFile.erase(it);
+    return Admission::kNoMemory;
   }
-  return true;
+  return Admission::kAdmitted;
 }
 
-bool ShareTable::Remove(OpenFile* file) {
-  if (impl_->files.erase(file) == 0) return false;
+ShareTable::Admission ShareTable::Add(OpenFile* file) { return Admit(file, true); }
+
+ShareTable::Admission ShareTable::Claim(OpenFile* claim) { return Admit(claim, false); }
+
+void ShareTable::Unclaim(OpenFile* claim) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  Forget(claim);
+}
+
+OpenFile* ShareTable::Take(void* handle) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (impl_->files.erase(handle) == 0) return nullptr;
   removals_.fetch_add(1, std::memory_order_release);
-  const auto it = impl_->byFile.find(file->identity);
-  if (it != impl_->byFile.end()) {
-    auto& opens = it->second;
-    for (size_t i = 0; i < opens.size(); ++i) {
-      if (opens[i] == file) {
-        opens[i] = opens.back();
-        opens.pop_back();
-        break;
-      }
-    }
-    if (opens.empty()) impl_->byFile.erase(it);
-  }
+  auto* file = static_cast<OpenFile*>(handle);
+  Forget(file);
+  return file;
+}
+
+bool ShareTable::Find(void* handle, Lookup* found) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (impl_->files.count(handle) == 0) return false;
+  auto* file = static_cast<OpenFile*>(handle);
+  // Read under the lock, which every removal holds: the count matches the table just searched.
+  *found = {file->fd, file->access, file, removals_.load(std::memory_order_relaxed)};
   return true;
 }
 
-OpenFile* ShareTable::Find(void* handle) const {
-  return impl_->files.count(handle) != 0 ? static_cast<OpenFile*>(handle) : nullptr;
+// Drops `file` from its file's records; the caller holds the lock.
+void ShareTable::Forget(OpenFile* file) {
+  const auto it = impl_->byFile.find(file->identity);
+  if (it == impl_->byFile.end()) return;
+  auto& opens = it->second;
+  for (size_t i = 0; i < opens.size(); ++i) {
+    if (opens[i] == file) {
+      opens[i] = opens.back();
+      opens.pop_back();
+      break;
+    }
+  }
+  if (opens.empty()) impl_->byFile.erase(it);
 }
 
 bool ShareTable::AddSearch(void* search) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   try {
     impl_->searches.insert(search);
   } catch (const std::bad_alloc&) {
@@ -155,8 +186,14 @@ bool ShareTable::AddSearch(void* search) {
   return true;
 }
 
-bool ShareTable::RemoveSearch(void* search) { return impl_->searches.erase(search) != 0; }
+bool ShareTable::RemoveSearch(void* search) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return impl_->searches.erase(search) != 0;
+}
 
-bool ShareTable::IsSearch(void* search) const { return impl_->searches.count(search) != 0; }
+bool ShareTable::IsSearch(void* search) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return impl_->searches.count(search) != 0;
+}
 
 }  // namespace sl::platform::posix
