@@ -30,13 +30,17 @@ def size_label(size):
 class Row:
     """One alternative compared with the group's own benchmark."""
 
-    def __init__(self, name, label, target=None, paired=False):
+    def __init__(self, name, label, target=None, paired=False, baseline=None):
         self.name = name
         self.label = label
         self.target = target  # (kind, value): kind "speed>=", "speed>" or "extra_ns<="
         # The speed is the benchmark's own "paired_speed" counter: both sides measured in
         # alternation inside one benchmark (its time is that of both sides together).
         self.paired = paired
+        # (module's, other's) benchmark of a baseline case: the speed is then the module's speed
+        # relative to its own baseline, over the other's relative to its baseline (how a change
+        # of case, say more threads, treats the module compared with how it treats the other).
+        self.baseline = baseline
 
 
 class Comparison:
@@ -167,6 +171,23 @@ def comparisons(context):
                        Row("Refs/shared_ptr_copy/real_time/threads:2",
                            "std::shared_ptr copy + destroy"),
                    ]),
+    ] + [
+        Comparison(f"Open, read 4 KiB, close: {n} thread{'s' if n > 1 else ''} at once, each on "
+                   "files of its own", f"Threads/fs_open_read_close/real_time/threads:{n}",
+                   "OpenFile + ReadFile + CloseFile", [
+                       Row(f"Threads/raw_open_read_close/real_time/threads:{n}",
+                           "open() + read() + close()",
+                           ("speed>=", 0.8) if n == 2 else None),
+                       Row(f"Threads/raw_open_fstat_read_close/real_time/threads:{n}",
+                           "open() + fstat() + read() + close()"),
+                   ] + ([
+                       Row(f"Threads/raw_open_read_close/real_time/threads:{n}",
+                           f"the same at 1 thread: what {n} threads cost each side",
+                           ("speed>=", 0.95), baseline=(
+                               "Threads/fs_open_read_close/real_time/threads:1",
+                               "Threads/raw_open_read_close/real_time/threads:1")),
+                   ] if n > 1 else []), metric="rate") for n in (1, 2, 4)
+    ] + [
         Comparison(f"Search: a folder of {entries} files, every name read back",
                    "Search/Search/real_time", "Search + GetCount + GetFileInfo each", [
                        Row("Search/readdir/real_time", "opendir/readdir loop"),
@@ -270,8 +291,14 @@ def pairs(context, results):
             ratio = verdict = None
             if row.paired and other is not None and other.get("paired") is None:
                 other = None
+            if row.baseline is not None and other is not None:
+                bases = [results.get(name) for name in row.baseline]
+                if any(base is None or "error" in base for base in bases):
+                    other = None
             if ours is not None and other is not None:
                 ratio = other["paired"] if row.paired else speed(comparison, ours, other)
+                if row.baseline is not None:
+                    ratio /= speed(comparison, *(results[name] for name in row.baseline))
                 if row.target is not None:
                     verdict = judge(row.target, ours, other, ratio)
             yield comparison, row, ours, other, ratio, verdict

@@ -104,13 +104,20 @@ thread_local LastLookup tLastLookup;
 bool Lookup(FileHandle h, HandleInfo* info) {
   if (h == nullptr || h == InvalidHandle()) return Fail(kErrorInvalidHandle);
   LastLookup& last = tLastLookup;
-  if (h == last.handle && last.info.removals == ShareTable::Removals()) {
+  ShareTable& table = ShareTable::Instance();
+  if (h == last.handle && last.info.removals == table.Removals(h)) {
     *info = last.info;
     return true;
   }
-  if (!ShareTable::Instance().Find(h, info)) return Fail(kErrorInvalidHandle);
+  if (!table.Find(h, info)) return Fail(kErrorInvalidHandle);
   last = {h, *info};
   return true;
+}
+
+// A handle just opened is its thread's likeliest next lookup. The count is read while the
+// handle is live and known to nobody else, so no removal of it can have come before.
+void RememberNew(ShareTable& table, OpenFile* file) {
+  tLastLookup = {file, {file->fd, file->access, file, table.Removals(file)}};
 }
 
 int OpenRetryingInterrupts(const char* path, int flags, mode_t mode) {
@@ -258,6 +265,7 @@ FileHandle CreateFileW(const char16_t* path, uint32_t desiredAccess, uint32_t sh
   }
   const bool reportsExisting =
       existed && (creationDisposition == kCreateAlways || creationDisposition == kOpenAlways);
+  posix::RememberNew(table, file);
   posix::SetError(reportsExisting ? kErrorAlreadyExists : kErrorSuccess);
   return file;
 }

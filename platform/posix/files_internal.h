@@ -120,6 +120,8 @@ struct OpenFile {
   // A position past what the file system can seek to (ext4 stops at 16 TiB), which Windows
   // accepts: kept here instead of in the descriptor, -1 while the descriptor holds the position.
   std::atomic<int64_t> farPosition{-1};
+  // The next record of the same file in the share table (share_table.cpp owns it).
+  OpenFile* nextOfFile = nullptr;
 };
 
 // The process-wide record of open handles and of the sharing they allow (share_table.cpp).
@@ -128,6 +130,9 @@ struct OpenFile {
 // blocks (a FIFO without its other end, a hung mount, a device) holds up no other file's work.
 class ShareTable {
  public:
+  ShareTable(const ShareTable&) = delete;
+  ShareTable& operator=(const ShareTable&) = delete;
+
   static ShareTable& Instance();
   // Frees the table when no handle, search or claim is recorded (run at unload).
   static void FreeIfUnused();
@@ -157,10 +162,11 @@ class ShareTable {
   Admission Claim(OpenFile* claim);
   void Unclaim(OpenFile* claim);
 
-  // How many file handles have been removed so far. The only member that may be read without
-  // the lock: a handle found live while the count stood at n is still live while it reads n
-  // (acquire), which lets a thread keep its last lookup (files.cpp) instead of locking again.
-  static uint64_t Removals() { return removals_.load(std::memory_order_acquire); }
+  // How many handles of `handle`'s shard have been removed so far. Read without the lock: a
+  // handle found live while the count stood at n is still live while it reads n (acquire),
+  // since its removal, and the removal before any reuse of its address, bump that count. That
+  // lets a thread keep its last lookup (files.cpp) instead of locking again.
+  uint64_t Removals(const void* handle);
 
   // Search handles only need to be told apart from anything else.
   bool AddSearch(void* search);
@@ -168,14 +174,21 @@ class ShareTable {
   bool IsSearch(void* search);
 
  private:
+  struct Shard;
+  static constexpr unsigned kShardBits = 4;
+  static constexpr size_t kShards = size_t{1} << kShardBits;
+
   ShareTable();
-  struct Impl;
+  ~ShareTable();
+  Shard& ShardOf(const FileIdentity& identity);
+  Shard& ShardOf(const void* handle);
   Admission Admit(OpenFile* file, bool asHandle);
+  // Drops `file` from its file's records.
   void Forget(OpenFile* file);
-  // Guards impl_ alone, and only for the few lookups and inserts of a table operation.
-  std::mutex mutex_;
-  std::unique_ptr<Impl> impl_;
-  static std::atomic<uint64_t> removals_;
+
+  // Each shard's lock guards that shard alone, and only for the few lookups and inserts of one
+  // table operation.
+  std::unique_ptr<Shard[]> shards_;
 };
 
 }  // namespace sl::platform::posix

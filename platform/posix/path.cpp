@@ -26,6 +26,18 @@ bool IsUnmappableByte(char16_t c) { return c == 0xF000 || c == 0xF02F; }
 bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
+// ASCII characters that stand for themselves in every name: what nearly every path is made of,
+// copied without the checks below.
+struct PlainAscii {
+  bool table[128] = {};
+  constexpr PlainAscii() {
+    for (int c = 0x20; c < 0x80; ++c) table[c] = true;
+    for (const char c : {'/', '\\', '*', '?', '<', '>', '"', '|'})
+      table[static_cast<int>(c)] = false;
+  }
+};
+constexpr PlainAscii kPlainAscii;
+
 template <class Char>
 bool IsDots(const Char* name, size_t length) {
   return (length == 1 || length == 2) && name[0] == '.' && name[length - 1] == '.';
@@ -80,6 +92,10 @@ NativePath::Status NativePath::Assign(const char16_t* path, bool allowWildcards)
   };
   for (size_t i = 0; i < end; ++i) {
     char32_t c = path[i];
+    if (c < 0x80 && kPlainAscii.table[c]) {
+      *out++ = static_cast<char>(c);
+      continue;
+    }
     if (IsSeparator(path[i])) {
       // Only the last name of a pattern may hold wildcards.
       if (wildcard || unmatchable || !nameIsSound(i)) return Status::kInvalidName;
@@ -124,7 +140,7 @@ void NativePath::Normalize() {
   size_t r = root;
   auto append = [&](size_t start, size_t length) {
     if (w > root) base[w++] = '/';
-    std::memmove(base + w, base + start, length);
+    if (w != start) std::memmove(base + w, base + start, length);  // nothing dropped: in place
     w += length;
   };
   while (r < n) {

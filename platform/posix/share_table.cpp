@@ -29,7 +29,6 @@
 #include <new>
 #include <unordered_map>
 #include <unordered_set>
-#include <vector>
 
 #include "platform/files.h"
 #include "platform/posix/files_internal.h"
@@ -37,10 +36,12 @@
 namespace sl::platform::posix {
 namespace {
 
+uint64_t Mix(uint64_t value) { return value * 0x9E3779B97F4A7C15ull; }
+
 struct IdentityHash {
   size_t operator()(const FileIdentity& id) const {
-    return std::hash<uint64_t>()(static_cast<uint64_t>(id.inode) * 0x9E3779B97F4A7C15ull ^
-                                 static_cast<uint64_t>(id.device));
+    return static_cast<size_t>(Mix(static_cast<uint64_t>(id.inode)) ^
+                               static_cast<uint64_t>(id.device));
   }
 };
 
@@ -51,17 +52,42 @@ bool Shares(uint32_t access, uint32_t share) {
          (!(access & kAccessDelete) || (share & kFileShareDelete));
 }
 
+// Whether a new open with `access` and `share` can live beside every record of its file, the
+// list that starts at `first`.
+bool Compatible(const OpenFile* first, uint32_t access, uint32_t share) {
+  if (!(access & (kAccessRead | kAccessWrite | kAccessDelete))) return true;
+  for (const OpenFile* other = first; other != nullptr; other = other->nextOfFile) {
+    if (!Shares(access, other->share) || !Shares(other->access, share)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-struct ShareTable::Impl {
-  std::unordered_map<FileIdentity, std::vector<OpenFile*>, IdentityHash> byFile;
-  std::unordered_set<const void*> files;
+// The table is split in shards, each with its own lock, so that threads working on different
+// files rarely meet on one lock or one cache line. A file's records live in the shard of its
+// identity; a handle (and a search) is known live in the shard of its address.
+struct ShareTable::Shard {
+  alignas(64) std::mutex mutex;
+  // Each open file's records, as a list through OpenFile::nextOfFile.
+  std::unordered_map<FileIdentity, OpenFile*, IdentityHash> byFile;
+  std::unordered_set<const void*> handles;
   std::unordered_set<const void*> searches;
+  // Handles of this shard removed so far (see Removals).
+  std::atomic<uint64_t> removals{0};
 };
 
-std::atomic<uint64_t> ShareTable::removals_{0};
+ShareTable::ShareTable() : shards_(new Shard[kShards]) {}
 
-ShareTable::ShareTable() : impl_(new Impl) {}
+ShareTable::~ShareTable() = default;
+
+ShareTable::Shard& ShareTable::ShardOf(const FileIdentity& identity) {
+  return shards_[Mix(IdentityHash()(identity)) >> (64 - kShardBits)];
+}
+
+ShareTable::Shard& ShareTable::ShardOf(const void* handle) {
+  return shards_[Mix(reinterpret_cast<uintptr_t>(handle)) >> (64 - kShardBits)];
+}
 
 namespace {
 
@@ -94,41 +120,39 @@ void ShareTable::FreeIfUnused() {
   std::lock_guard<std::mutex> guard(g_tableCreation);
   ShareTable* table = g_table.load(std::memory_order_acquire);
   if (table == nullptr) return;
-  {
-    const std::lock_guard<std::mutex> lock(table->mutex_);
-    if (!table->impl_->byFile.empty() || !table->impl_->searches.empty()) return;
-    g_table.store(nullptr, std::memory_order_release);
+  for (size_t i = 0; i < kShards; ++i) {
+    Shard& shard = table->shards_[i];
+    const std::lock_guard<std::mutex> lock(shard.mutex);
+    if (!shard.byFile.empty() || !shard.handles.empty() || !shard.searches.empty()) return;
   }
+  g_table.store(nullptr, std::memory_order_release);
   delete table;
 }
 
-namespace {
-
-// Whether a new open with `access` and `share` can live beside every record of its file.
-bool Compatible(const std::vector<OpenFile*>& opens, uint32_t access, uint32_t share) {
-  if (!(access & (kAccessRead | kAccessWrite | kAccessDelete))) return true;
-  for (const OpenFile* other : opens) {
-    if (!Shares(access, other->share) || !Shares(other->access, share)) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 ShareTable::Admission ShareTable::Admit(OpenFile* file, bool asHandle) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  try {
-    std::vector<OpenFile*>& opens = impl_->byFile[file->identity];
-    if (!Compatible(opens, file->access, file->share)) {
-      if (opens.empty()) impl_->byFile.erase(file->identity);
-      return Admission::kSharingViolation;
+  Shard& records = ShardOf(file->identity);
+  {
+    const std::lock_guard<std::mutex> lock(records.mutex);
+    try {
+      OpenFile*& first = records.byFile[file->identity];
+      if (!Compatible(first, file->access, file->share)) {
+        if (first == nullptr) records.byFile.erase(file->identity);
+        return Admission::kSharingViolation;
+      }
+      file->nextOfFile = first;
+      first = file;
+    } catch (const std::bad_alloc&) {
+      return Admission::kNoMemory;  // the map is unchanged
     }
-    opens.reserve(opens.size() + 1);
-    if (asHandle) impl_->files.insert(file);
-    opens.push_back(file);  // cannot throw: room was reserved
+  }
+  if (!asHandle) return Admission::kAdmitted;
+  // Until it is known live nobody can use the handle, which nobody has yet.
+  Shard& live = ShardOf(static_cast<const void*>(file));
+  try {
+    const std::lock_guard<std::mutex> lock(live.mutex);
+    live.handles.insert(file);
   } catch (const std::bad_alloc&) {
-    const auto it = impl_->byFile.find(file->identity);
-    if (it != impl_->byFile.end() && it->second.empty()) impl_->byFile.erase(it);
+    Forget(file);
     return Admission::kNoMemory;
   }
   return Admission::kAdmitted;
@@ -138,48 +162,53 @@ ShareTable::Admission ShareTable::Add(OpenFile* file) { return Admit(file, true)
 
 ShareTable::Admission ShareTable::Claim(OpenFile* claim) { return Admit(claim, false); }
 
-void ShareTable::Unclaim(OpenFile* claim) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  Forget(claim);
-}
+void ShareTable::Unclaim(OpenFile* claim) { Forget(claim); }
 
 OpenFile* ShareTable::Take(void* handle) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  if (impl_->files.erase(handle) == 0) return nullptr;
-  removals_.fetch_add(1, std::memory_order_release);
-  auto* file = static_cast<OpenFile*>(handle);
+  Shard& live = ShardOf(static_cast<const void*>(handle));
+  {
+    const std::lock_guard<std::mutex> lock(live.mutex);
+    if (live.handles.erase(handle) == 0) return nullptr;
+    live.removals.fetch_add(1, std::memory_order_release);
+  }
+  auto* file = static_cast<OpenFile*>(handle);  // ours alone from here on
   Forget(file);
   return file;
 }
 
 bool ShareTable::Find(void* handle, Lookup* found) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  if (impl_->files.count(handle) == 0) return false;
+  Shard& live = ShardOf(static_cast<const void*>(handle));
+  const std::lock_guard<std::mutex> lock(live.mutex);
+  if (live.handles.count(handle) == 0) return false;
   auto* file = static_cast<OpenFile*>(handle);
   // Read under the lock, which every removal holds: the count matches the table just searched.
-  *found = {file->fd, file->access, file, removals_.load(std::memory_order_relaxed)};
+  *found = {file->fd, file->access, file, live.removals.load(std::memory_order_relaxed)};
   return true;
 }
 
-// Drops `file` from its file's records; the caller holds the lock.
+uint64_t ShareTable::Removals(const void* handle) {
+  return ShardOf(handle).removals.load(std::memory_order_acquire);
+}
+
 void ShareTable::Forget(OpenFile* file) {
-  const auto it = impl_->byFile.find(file->identity);
-  if (it == impl_->byFile.end()) return;
-  auto& opens = it->second;
-  for (size_t i = 0; i < opens.size(); ++i) {
-    if (opens[i] == file) {
-      opens[i] = opens.back();
-      opens.pop_back();
+  Shard& records = ShardOf(file->identity);
+  const std::lock_guard<std::mutex> lock(records.mutex);
+  const auto it = records.byFile.find(file->identity);
+  if (it == records.byFile.end()) return;
+  for (OpenFile** link = &it->second; *link != nullptr; link = &(*link)->nextOfFile) {
+    if (*link == file) {
+      *link = file->nextOfFile;
       break;
     }
   }
-  if (opens.empty()) impl_->byFile.erase(it);
+  if (it->second == nullptr) records.byFile.erase(it);
 }
 
 bool ShareTable::AddSearch(void* search) {
-  const std::lock_guard<std::mutex> lock(mutex_);
+  Shard& live = ShardOf(static_cast<const void*>(search));
+  const std::lock_guard<std::mutex> lock(live.mutex);
   try {
-    impl_->searches.insert(search);
+    live.searches.insert(search);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -187,13 +216,15 @@ bool ShareTable::AddSearch(void* search) {
 }
 
 bool ShareTable::RemoveSearch(void* search) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  return impl_->searches.erase(search) != 0;
+  Shard& live = ShardOf(static_cast<const void*>(search));
+  const std::lock_guard<std::mutex> lock(live.mutex);
+  return live.searches.erase(search) != 0;
 }
 
 bool ShareTable::IsSearch(void* search) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  return impl_->searches.count(search) != 0;
+  Shard& live = ShardOf(static_cast<const void*>(search));
+  const std::lock_guard<std::mutex> lock(live.mutex);
+  return live.searches.count(search) != 0;
 }
 
 }  // namespace sl::platform::posix
