@@ -4,9 +4,9 @@
 # command line, with the exit code and the text it must print.
 #
 # usage: slhost_cli_test.sh GROUP SLHOST [EMULATOR]
-#   GROUP is usage, operands, files, output, trees, errors, permissions, classes, demo or
-#   archive (Linux: needs libslzip and python3, which makes the archive); EMULATOR runs the
-#   Windows build.
+#   GROUP is usage, operands, files, output, trees, errors, permissions, classes, demo,
+#   special (links, FIFOs, sockets and devices: not under an emulator) or archive (Linux: needs
+#   libslzip and python3, which makes the archive); EMULATOR runs the Windows build.
 set -u
 export LC_ALL=C.UTF-8  # file names are UTF-8, for the shell and for Wine alike
 unset SLHOST_MODULE
@@ -23,21 +23,24 @@ failures=0
 checks=0
 
 # run ARGS...: runs slhost with standard input from in.txt (empty unless a case writes it);
-# its output lands in out.txt and err.txt, its exit code in $status.
+# its output lands in out.txt and err.txt, its exit code in $status. A run that takes longer than
+# $limit seconds is stopped (exit code 124): a hang fails the case instead of the whole test.
+# The three files stay in the work folder whichever folder a case runs in.
 : >in.txt
+limit=60
 run() {
   last="slhost $*"
   if [ -n "$emulator" ]; then
-    "$emulator" "$slhost" "$@" >out.txt 2>err.txt <in.txt
+    timeout "$limit" "$emulator" "$slhost" "$@" >"$work/out.txt" 2>"$work/err.txt" <"$work/in.txt"
   else
-    "$slhost" "$@" >out.txt 2>err.txt <in.txt
+    timeout "$limit" "$slhost" "$@" >"$work/out.txt" 2>"$work/err.txt" <"$work/in.txt"
   fi
   status=$?
 }
 fail() {
   failures=$((failures + 1))
   echo "FAILED: $last: $1"
-  echo "--- stdout"; cat out.txt; echo "--- stderr"; cat err.txt; echo "---"
+  echo "--- stdout"; cat "$work/out.txt"; echo "--- stderr"; cat "$work/err.txt"; echo "---"
 }
 expect_status() {
   checks=$((checks + 1))
@@ -46,13 +49,13 @@ expect_status() {
 # expect_out TEXT: standard output is exactly TEXT and a newline (or nothing for "").
 expect_out() {
   checks=$((checks + 1))
-  if [ -z "$1" ]; then : >want.txt; else printf '%s\n' "$1" >want.txt; fi
-  cmp -s want.txt out.txt || fail "stdout differs from: $1"
+  if [ -z "$1" ]; then : >"$work/want.txt"; else printf '%s\n' "$1" >"$work/want.txt"; fi
+  cmp -s "$work/want.txt" "$work/out.txt" || fail "stdout differs from: $1"
 }
 # expect_in FILE TEXT: a line of FILE (out.txt or err.txt) holds TEXT.
 expect_in() {
   checks=$((checks + 1))
-  grep -qF -- "$2" "$1" || fail "$1 lacks: $2"
+  grep -qF -- "$2" "$work/$1" || fail "$1 lacks: $2"
 }
 same_files() {
   checks=$((checks + 1))
@@ -207,17 +210,37 @@ output)
       expect_status 1; expect_in err.txt "standard output: "
     done
   fi
+  # Output larger than standard output's buffer stops at the first failed write and says why,
+  # once: cat never reaches the FIFO after it (opening it would wait for a writer until the time
+  # limit), and cp stops reading. (No FIFO under Wine.)
+  if [ -w /dev/full ] && [ -z "$emulator" ]; then
+    head -c 3000000 /dev/zero >zeros.bin; mkfifo never
+    for line in "cat zeros.bin never" "cp zeros.bin -"; do
+      last="slhost $line >/dev/full"
+      timeout "$limit" "$slhost" $line >/dev/full 2>err.txt </dev/null
+      status=$?; : >out.txt
+      expect_status 1; expect_in err.txt "slhost ${line%% *}: standard output: No space left on device"
+      checks=$((checks + 1)); [ "$(wc -l <err.txt)" = 1 ] || fail "more than one message"
+    done
+  fi
   # A file size limit (16 blocks: 8 or 16 KiB, as the shell counts them) stands in for a full
   # disk: writes past it fail with EFBIG. (Not under Wine, whose own server would meet the
   # limit too.)
+  # A copy that fails leaves no part of itself: a new file is not made, a good file stays whole.
   if [ -z "$emulator" ]; then
     i=0; : >big.bin
     while [ $i -lt 500 ]; do cat a.txt a.txt a.txt a.txt a.txt a.txt a.txt a.txt >>big.bin; i=$((i + 1)); done
-    last="slhost cp big.bin short.bin (file size limit)"
-    (trap '' XFSZ; ulimit -f 16; exec "$slhost" cp big.bin short.bin) >out.txt 2>err.txt </dev/null
-    status=$?
-    expect_status 1
-    expect_in err.txt "slhost cp: short.bin: writing stopped after $(wc -c <short.bin) of 40000 bytes (SLFileSystem::WriteFile() failed, code: 0x00000007)"
+    printf 'good\n' >good.txt; cp good.txt kept.txt
+    for target in short.bin kept.txt; do
+      last="slhost cp big.bin $target (file size limit)"
+      (trap '' XFSZ; ulimit -f 16; exec timeout "$limit" "$slhost" cp big.bin $target) >out.txt 2>err.txt </dev/null
+      status=$?
+      expect_status 1
+      expect_in err.txt "slhost cp: $target: writing stopped after "
+      expect_in err.txt " of 40000 bytes (SLFileSystem::WriteFile() failed, code: 0x00000007)"
+    done
+    expect_paths "kept.txt" "short.bin"; same_files good.txt kept.txt
+    checks=$((checks + 1)); [ -z "$(ls -A | grep slhost-)" ] || fail "a partial copy is left: $(ls -A)"
   fi
   ;;
 
@@ -243,6 +266,32 @@ EOF
   expect_in err.txt "slhost rm: ro/tree/a/two.txt: ro/tree/a/two.txt is read-only, or you may not remove it (SLFileSystem::RemoveFile() failed, code: 0x0000000f)"
   expect_paths "ro/tree/a/two.txt" ""
   run rm -r copy; expect_status 0; expect_paths "tree" "copy"
+
+  # The last operand names the copy, however the source is spelt: a new folder is the copy
+  # itself, an existing one takes it in under the source's name, and "." or ".." put what they
+  # hold into it. A folder never goes into itself, however either end is spelt.
+  mkdir -p proj/src/sub; echo a >proj/a.txt; echo b >proj/src/b.txt
+  cd proj/src
+  table <<'EOF'
+cp -r .. ../../up        | 0 | out |
+cp -r .. ../../up        | 0 | out |
+cp -r ./ ../../here      | 0 | out |
+cp -r . ../../here       | 0 | out |
+cp -r ../src/ ../../src1 | 0 | out |
+cp -r ../src/ ../../src1 | 0 | out |
+cp -r . sub              | 1 | err | slhost cp: cannot copy . into itself (sub)
+cp -r ./ sub             | 1 | err | slhost cp: cannot copy ./ into itself (sub)
+cp -r .. sub/deep        | 1 | err | slhost cp: cannot copy .. into itself (sub/deep)
+cp -r ../src sub/../..   | 1 | err | slhost cp: cannot copy ../src into itself (sub/../../src)
+cp -r . .                | 1 | err | slhost cp: cannot copy . into itself (.)
+EOF
+  cd "$work"
+  table <<'EOF'
+cp -r proj/src/.. proj/src/sub/deep | 1 | err | slhost cp: cannot copy proj/src/.. into itself (proj/src/sub/deep)
+cp -r proj/src/./ proj/src/sub      | 1 | err | slhost cp: cannot copy proj/src/./ into itself (proj/src/sub)
+EOF
+  expect_paths "up/a.txt up/src/b.txt up/src/sub here/b.txt here/sub src1/b.txt src1/src/b.txt" \
+    "a.txt b.txt src up/up up/src/src here/src here/here proj/src/sub/deep proj/src/sub/src proj/src/sub/b.txt"
   ;;
 
 errors)
@@ -263,13 +312,33 @@ rmdir full          | 1 | err | slhost rmdir: full: folder full is not empty: it
 rmdir a.txt         | 1 | err | slhost rmdir: a.txt: a.txt is a file, not a folder (SLFileSystem::RemoveFolder() failed, code: 0x00000007)
 rmdir missing       | 1 | err | slhost rmdir: missing: no such folder (SLFileSystem::RemoveFolder() failed, code: 0x0000000b)
 mkdir d             | 1 | err | slhost mkdir: d: folder d already exists (SLFileSystem::CreateFolder() failed, code: 0x00000010)
-mkdir a.txt         | 1 | err | slhost mkdir: a.txt: a file named a.txt already exists (SLFileSystem::CreateFolder() failed, code: 0x00000010)
+mkdir a.txt         | 1 | err | slhost mkdir: a.txt: a file named a.txt is in the way (SLFileSystem::CreateFolder() failed, code: 0x00000010)
 mkdir nodir/x       | 1 | err | slhost mkdir: nodir/x: folder nodir does not exist (SLFileSystem::CreateFolder() failed, code: 0x00000007)
 ls 'd/*.bin'        | 1 | err | slhost ls: d/*.bin: nothing in d matches *.bin (SLFileSystem::Search() failed, code: 0x00000003)
 ls 'nodir/*.bin'    | 1 | err | slhost ls: nodir/*.bin: folder nodir does not exist (SLFileSystem::Search() failed, code: 0x00000003)
 ls missing          | 1 | err | slhost ls: missing: no such file or folder (SLFileSystem::Search() failed, code: 0x00000003)
 stat nodir/x        | 1 | out | exists: no
 EOF
+  # A trailing slash names a folder, whatever the command; -p accepts a folder, not a file.
+  table <<'EOF'
+cp a.txt nodir/     | 1 | err | slhost cp: cannot create regular file nodir/: Not a directory (no folder nodir)
+cp a.txt a.txt/     | 1 | err | slhost cp: a.txt/: Not a directory (a.txt is a file)
+cp a.txt/ b.txt     | 1 | err | slhost cp: a.txt/: Not a directory (a.txt is a file)
+cp -r d/ newdir/    | 0 | out |
+cp a.txt newdir/    | 0 | out |
+rm a.txt/           | 1 | err | slhost rm: a.txt/: Not a directory (a.txt is a file)
+rm -r a.txt/        | 1 | err | slhost rm: a.txt/: Not a directory (a.txt is a file)
+rm missing/         | 1 | err | slhost rm: missing: no such file
+stat a.txt/         | 1 | err | slhost stat: a.txt/: Not a directory (a.txt is a file)
+stat d/             | 0 | out | type: folder
+cat a.txt/          | 1 | err | slhost cat: a.txt/: Not a directory (a.txt is a file)
+ls a.txt/           | 1 | err | slhost ls: a.txt/: Not a directory (a.txt is a file)
+mkdir a.txt/        | 1 | err | slhost mkdir: a.txt: a file named a.txt is in the way
+mkdir -p a.txt      | 1 | err | slhost mkdir: a.txt: a file named a.txt is in the way (SLFileSystem::CreateAllFolders() failed, code: 0x00000010)
+mkdir -p a.txt/sub  | 1 | err | slhost mkdir: a.txt/sub: a.txt is a file, not a folder
+mkdir -p d d/ full  | 0 | out |
+EOF
+  expect_paths "a.txt d full/x newdir/a.txt" "nodir b.txt"
   printf 'text\n' >expected.txt; same_files expected.txt a.txt
   ;;
 
