@@ -391,6 +391,74 @@ demo)
   done
   ;;
 
+special)
+  # Links, FIFOs, sockets and devices: no command opens what it only looks at, so none waits on
+  # a FIFO (each run has a time limit) or reads a device; cp -r copies links as links and leaves
+  # the others out with a message each, going on to the end.
+  mkdir -p tree/sub; echo one >tree/one.txt; echo two >tree/sub/two.txt
+  ln -s /dev/zero tree/zero; ln -s loop tree/loop; ln -s nowhere tree/dangling
+  ln -s sub tree/sublink; ln -s one.txt tree/onelink; mkfifo tree/fifo
+  python3 -c 'import socket; socket.socket(socket.AF_UNIX).bind("tree/socket")' 2>/dev/null ||
+    : >tree/socket  # without python3 a file stands in, and the socket cases below fail
+  table <<'EOF'
+stat tree/fifo tree/socket /dev/null | 0 | out | type: FIFO
+stat tree/socket                     | 0 | out | type: socket
+stat /dev/null                       | 0 | out | type: device
+stat tree/zero                       | 0 | out | leads to: /dev/zero
+stat tree/loop                       | 0 | out | leads to: loop
+stat tree/dangling                   | 0 | out | type: link
+stat tree/sublink/                   | 0 | out | type: folder
+stat tree/fifo/                      | 1 | err | slhost stat: tree/fifo/: Not a directory (tree/fifo is a FIFO)
+rm tree/fifo/                        | 1 | err | slhost rm: tree/fifo/: Not a directory (tree/fifo is a FIFO)
+ls tree                              | 0 | out | fifo
+ls tree/fifo                         | 0 | out | fifo
+ls 'tree/*'                          | 0 | out | socket
+cp -r tree/fifo fifo-copy            | 1 | err | slhost cp: tree/fifo: a FIFO, not copied (cp -r copies files, folders and links)
+cp -r /dev/null null-copy            | 1 | err | slhost cp: /dev/null: a device, not copied
+cp -r tree/zero zero-copy            | 0 | out |
+cp -r tree/sublink/ sub-copy         | 0 | out |
+cp -r tree tree/sublink              | 1 | err | slhost cp: cannot copy tree into itself (tree/sublink/tree)
+cp -r tree/sub tree/sublink/deep     | 1 | err | slhost cp: cannot copy tree/sub into itself (tree/sublink/deep)
+cp tree/one.txt tree/dangling/       | 1 | err | slhost cp: cannot create regular file tree/dangling/: Not a directory
+EOF
+  expect_paths "sub-copy/two.txt" "fifo-copy null-copy sub-copy/sub tree/sub/tree tree/sub/deep"
+  checks=$((checks + 1)); [ "$(readlink zero-copy)" = /dev/zero ] || fail "zero-copy is no link to /dev/zero"
+
+  # The whole tree, twice: into a new folder, then again over it (the links there give way).
+  for pass in new again; do
+    run cp -r tree/. copy; expect_status 1
+    expect_in err.txt "slhost cp: tree/./fifo: a FIFO, not copied (cp -r copies files, folders and links)"
+    expect_in err.txt "slhost cp: tree/./socket: a socket, not copied (cp -r copies files, folders and links)"
+    checks=$((checks + 1)); [ "$(wc -l <err.txt)" = 2 ] || fail "$pass: more than the two messages"
+    while IFS='|' read -r path leads; do
+      checks=$((checks + 1))
+      [ "$(readlink "copy/$path")" = "$leads" ] || fail "$pass: copy/$path is no link to $leads"
+    done <<'EOF'
+zero|/dev/zero
+loop|loop
+dangling|nowhere
+sublink|sub
+onelink|one.txt
+EOF
+    same_files tree/one.txt copy/one.txt; same_files tree/sub/two.txt copy/sub/two.txt
+    expect_paths "" "copy/fifo copy/socket copy/tree copy/sub/sub"
+  done
+
+  # cat and cp of a FIFO named on the command line read it, as far as its writer writes.
+  for line in "cat tree/fifo" "cp tree/fifo -" "cp tree/fifo from-fifo.txt"; do
+    (echo through >tree/fifo &)
+    run $line; expect_status 0
+    [ "${line##* }" = from-fifo.txt ] && cp from-fifo.txt out.txt
+    expect_out "through"
+  done
+
+  # Copying over a file keeps its permissions, and over a link to a file writes the file.
+  echo old >kept.txt; chmod 600 kept.txt; ln -s kept.txt keptlink
+  run cp tree/one.txt keptlink; expect_status 0; same_files tree/one.txt kept.txt
+  checks=$((checks + 1)); [ -L keptlink ] && [ "$(stat -c %a kept.txt)" = 600 ] ||
+    fail "keptlink is no longer a link, or kept.txt lost its permissions"
+  ;;
+
 archive)
   python3 - <<'PY' || exit 1
 import zipfile
