@@ -350,7 +350,9 @@ permissions)
   fi
   mkdir locked; : >locked/file; chmod 000 locked
   printf 'no\n' >unreadable.txt; chmod 000 unreadable.txt
+  printf 'ro\n' >readonly.txt; chmod 444 readonly.txt
   table <<'EOF'
+cp in.txt readonly.txt | 1 | err | slhost cp: readonly.txt: readonly.txt is read-only, or you may not write it (SLFileSystem::OpenFile() failed, code: 0x0000000f)
 ls locked           | 1 | err | slhost ls: locked: folder locked may not be read (SLFileSystem::Search() failed, code: 0x00000003)
 ls 'locked/*'       | 1 | err | slhost ls: locked/*: folder locked may not be read
 stat locked/file    | 1 | out | exists: unknown
@@ -358,6 +360,7 @@ stat locked/file    | 1 | err | slhost stat: locked/file: folder locked may not 
 cat unreadable.txt  | 1 | err | slhost cat: unreadable.txt: you may not read unreadable.txt (SLFileSystem::OpenFile() failed, code: 0x0000000f)
 rm -r locked        | 1 | err | slhost rm: locked: folder locked may not be read
 EOF
+  printf 'ro\n' >expected.txt; same_files expected.txt readonly.txt
   ;;
 
 classes)

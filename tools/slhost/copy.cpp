@@ -71,6 +71,16 @@ class Copier {
     Landing landing;
     if (toFile) {
       landing = LandingFor(ends.target);
+      // A file the copy replaces must take writes, as it would if written in place (a read-only
+      // file stays): opened to write, and closed at once, without emptying it.
+      if (landing.beside && Look(to_, landing.target, false).kind == Kind::kFile) {
+        try {
+          to_.fs().Open(to_.Full(landing.target), SL_OPEN_WRITE);
+        } catch (const sl::sdk::ServiceError& error) {
+          return Failed(to_, ends.target, Why(to_, ends.target, Action::kCreate, error.code()).why,
+                        error);
+        }
+      }
       if (landing.beside &&
           !sl::sdk::Try([&] { out = to_.fs().Open(to_.Full(landing.written), SL_OPEN_CREATE); })) {
         // A folder that takes no new file may still let its file be written: in place, then.
