@@ -5,8 +5,9 @@
 #
 # usage: slhost_cli_test.sh GROUP SLHOST [EMULATOR]
 #   GROUP is usage, operands, files, output, trees, errors, permissions, classes, demo,
-#   special (links, FIFOs, sockets and devices: not under an emulator) or archive (Linux: needs
-#   libslzip and python3, which makes the archive); EMULATOR runs the Windows build.
+#   special (links, FIFOs, sockets and devices, not under an emulator; python3 makes the socket)
+#   or archive (Linux: needs libslzip and python3, which makes the archive); EMULATOR runs the
+#   Windows build.
 set -u
 export LC_ALL=C.UTF-8  # file names are UTF-8, for the shell and for Wine alike
 unset SLHOST_MODULE
@@ -455,6 +456,10 @@ EOF
     expect_out "through"
   done
 
+  # rm -r removes links as links: what they lead to stays.
+  ln -s "$work/tree/sub" copy/outside
+  run rm -r copy; expect_status 0; expect_paths "tree/sub/two.txt tree/one.txt" "copy"
+
   # Copying over a file keeps its permissions, and over a link to a file writes the file.
   echo old >kept.txt; chmod 600 kept.txt; ln -s kept.txt keptlink
   run cp tree/one.txt keptlink; expect_status 0; same_files tree/one.txt kept.txt
@@ -485,6 +490,8 @@ ar:data/raw.bin
   size: 10240 bytes"
   run --fs ar=zip:a.zip cp -r ar:data tree; expect_status 0; same_files rows.txt tree/rows.txt
   expect_paths "tree/raw.bin" ""
+  run --fs ar=zip:a.zip stat ar:readme.txt/; expect_status 1
+  expect_in err.txt "slhost stat: ar:readme.txt/: Not a directory (ar:readme.txt is a file)"
   echo local >col:on.txt
   table <<'EOF'
 --fs ar=zip:a.zip cp rows.txt ar:new.txt | 1 | err | slhost cp: ar:new.txt: archive ar is read-only (ZipFileSystem::OpenFile() failed, code: 0x0000000f: the archive is read-only)
