@@ -70,29 +70,7 @@ class Copier {
     }
     Landing landing;
     if (toFile) {
-      landing = LandingFor(ends.target);
-      // A file the copy replaces must take writes, as it would if written in place (a read-only
-      // file stays): opened to write, and closed at once, without emptying it.
-      if (landing.beside && Look(to_, landing.target, false).kind == Kind::kFile) {
-        try {
-          to_.fs().Open(to_.Full(landing.target), SL_OPEN_WRITE);
-        } catch (const sl::sdk::ServiceError& error) {
-          return Failed(to_, ends.target, Why(to_, ends.target, Action::kCreate, error.code()).why,
-                        error);
-        }
-      }
-      if (landing.beside &&
-          !sl::sdk::Try([&] { out = to_.fs().Open(to_.Full(landing.written), SL_OPEN_CREATE); })) {
-        // A folder that takes no new file may still let its file be written: in place, then.
-        landing = {ends.target, ends.target, false,
-                   Look(to_, ends.target, false).kind == Kind::kMissing};
-      }
-      try {
-        if (!out) out = to_.fs().Open(to_.Full(landing.written), SL_OPEN_CREATE);
-      } catch (const sl::sdk::ServiceError& error) {
-        return Failed(to_, ends.target, Why(to_, ends.target, Action::kCreate, error.code()).why,
-                      error);
-      }
+      if (const int status = OpenTarget(ends.target, &landing, &out); status != kOk) return status;
     }
     int status = Move(in, out, ends, size);
     if (status == kOk && toFile) status = Land(out, landing, ends.target);
@@ -216,6 +194,34 @@ class Copier {
     }
     if (!toFile && !output::Flush()) return OutputFailed(context_);
     progress.Finish();
+    return kOk;
+  }
+
+  // Opens where the copy's bytes go (LandingFor), or says why it cannot.
+  int OpenTarget(const fs::path& target, Landing* landing, sl::sdk::File* out) {
+    const auto cannot = [&](const sl::sdk::ServiceError& error) {
+      return Failed(to_, target, Why(to_, target, Action::kCreate, error.code()).why, error);
+    };
+    *landing = LandingFor(target);
+    // A file the copy replaces must take writes, as it would if written in place (a read-only
+    // file stays): opened to write, and closed at once, without emptying it.
+    if (landing->beside && Look(to_, landing->target, false).kind == Kind::kFile) {
+      try {
+        to_.fs().Open(to_.Full(landing->target), SL_OPEN_WRITE);
+      } catch (const sl::sdk::ServiceError& error) {
+        return cannot(error);
+      }
+    }
+    if (landing->beside &&
+        !sl::sdk::Try([&] { *out = to_.fs().Open(to_.Full(landing->written), SL_OPEN_CREATE); })) {
+      // A folder that takes no new file may still let its file be written: in place, then.
+      *landing = {target, target, false, Look(to_, target, false).kind == Kind::kMissing};
+    }
+    try {
+      if (!*out) *out = to_.fs().Open(to_.Full(landing->written), SL_OPEN_CREATE);
+    } catch (const sl::sdk::ServiceError& error) {
+      return cannot(error);
+    }
     return kOk;
   }
 
