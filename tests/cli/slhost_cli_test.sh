@@ -4,8 +4,9 @@
 # command line, with the exit code and the text it must print.
 #
 # usage: slhost_cli_test.sh GROUP SLHOST [EMULATOR]
-#   GROUP is usage, operands, files, output, trees, errors, permissions, classes, demo or
-#   archive (Linux: needs libslzip and python3, which makes the archive); EMULATOR runs the
+#   GROUP is usage, operands, files, output, trees, errors, permissions, classes, demo,
+#   special (links, FIFOs, sockets and devices, not under an emulator; python3 makes the socket)
+#   or archive (Linux: needs libslzip and python3, which makes the archive); EMULATOR runs the
 #   Windows build.
 set -u
 export LC_ALL=C.UTF-8  # file names are UTF-8, for the shell and for Wine alike
@@ -23,21 +24,24 @@ failures=0
 checks=0
 
 # run ARGS...: runs slhost with standard input from in.txt (empty unless a case writes it);
-# its output lands in out.txt and err.txt, its exit code in $status.
+# its output lands in out.txt and err.txt, its exit code in $status. A run that takes longer than
+# $limit seconds is stopped (exit code 124): a hang fails the case instead of the whole test.
+# The three files stay in the work folder whichever folder a case runs in.
 : >in.txt
+limit=60
 run() {
   last="slhost $*"
   if [ -n "$emulator" ]; then
-    "$emulator" "$slhost" "$@" >out.txt 2>err.txt <in.txt
+    timeout "$limit" "$emulator" "$slhost" "$@" >"$work/out.txt" 2>"$work/err.txt" <"$work/in.txt"
   else
-    "$slhost" "$@" >out.txt 2>err.txt <in.txt
+    timeout "$limit" "$slhost" "$@" >"$work/out.txt" 2>"$work/err.txt" <"$work/in.txt"
   fi
   status=$?
 }
 fail() {
   failures=$((failures + 1))
   echo "FAILED: $last: $1"
-  echo "--- stdout"; cat out.txt; echo "--- stderr"; cat err.txt; echo "---"
+  echo "--- stdout"; cat "$work/out.txt"; echo "--- stderr"; cat "$work/err.txt"; echo "---"
 }
 expect_status() {
   checks=$((checks + 1))
@@ -46,13 +50,13 @@ expect_status() {
 # expect_out TEXT: standard output is exactly TEXT and a newline (or nothing for "").
 expect_out() {
   checks=$((checks + 1))
-  if [ -z "$1" ]; then : >want.txt; else printf '%s\n' "$1" >want.txt; fi
-  cmp -s want.txt out.txt || fail "stdout differs from: $1"
+  if [ -z "$1" ]; then : >"$work/want.txt"; else printf '%s\n' "$1" >"$work/want.txt"; fi
+  cmp -s "$work/want.txt" "$work/out.txt" || fail "stdout differs from: $1"
 }
 # expect_in FILE TEXT: a line of FILE (out.txt or err.txt) holds TEXT.
 expect_in() {
   checks=$((checks + 1))
-  grep -qF -- "$2" "$1" || fail "$1 lacks: $2"
+  grep -qF -- "$2" "$work/$1" || fail "$1 lacks: $2"
 }
 same_files() {
   checks=$((checks + 1))
@@ -207,17 +211,37 @@ output)
       expect_status 1; expect_in err.txt "standard output: "
     done
   fi
+  # Output larger than standard output's buffer stops at the first failed write and says why,
+  # once: cat never reaches the FIFO after it (opening it would wait for a writer until the time
+  # limit), and cp stops reading. (No FIFO under Wine.)
+  if [ -w /dev/full ] && [ -z "$emulator" ]; then
+    head -c 3000000 /dev/zero >zeros.bin; mkfifo never
+    for line in "cat zeros.bin never" "cp zeros.bin -"; do
+      last="slhost $line >/dev/full"
+      timeout "$limit" "$slhost" $line >/dev/full 2>err.txt </dev/null
+      status=$?; : >out.txt
+      expect_status 1; expect_in err.txt "slhost ${line%% *}: standard output: No space left on device"
+      checks=$((checks + 1)); [ "$(wc -l <err.txt)" = 1 ] || fail "more than one message"
+    done
+  fi
   # A file size limit (16 blocks: 8 or 16 KiB, as the shell counts them) stands in for a full
   # disk: writes past it fail with EFBIG. (Not under Wine, whose own server would meet the
   # limit too.)
+  # A copy that fails leaves no part of itself: a new file is not made, a good file stays whole.
   if [ -z "$emulator" ]; then
     i=0; : >big.bin
     while [ $i -lt 500 ]; do cat a.txt a.txt a.txt a.txt a.txt a.txt a.txt a.txt >>big.bin; i=$((i + 1)); done
-    last="slhost cp big.bin short.bin (file size limit)"
-    (trap '' XFSZ; ulimit -f 16; exec "$slhost" cp big.bin short.bin) >out.txt 2>err.txt </dev/null
-    status=$?
-    expect_status 1
-    expect_in err.txt "slhost cp: short.bin: writing stopped after $(wc -c <short.bin) of 40000 bytes (SLFileSystem::WriteFile() failed, code: 0x00000007)"
+    printf 'good\n' >good.txt; cp good.txt kept.txt
+    for target in short.bin kept.txt; do
+      last="slhost cp big.bin $target (file size limit)"
+      (trap '' XFSZ; ulimit -f 16; exec timeout "$limit" "$slhost" cp big.bin $target) >out.txt 2>err.txt </dev/null
+      status=$?
+      expect_status 1
+      expect_in err.txt "slhost cp: $target: writing stopped after "
+      expect_in err.txt " of 40000 bytes (SLFileSystem::WriteFile() failed, code: 0x00000007)"
+    done
+    expect_paths "kept.txt" "short.bin"; same_files good.txt kept.txt
+    checks=$((checks + 1)); [ -z "$(ls -A | grep slhost-)" ] || fail "a partial copy is left: $(ls -A)"
   fi
   ;;
 
@@ -243,6 +267,32 @@ EOF
   expect_in err.txt "slhost rm: ro/tree/a/two.txt: ro/tree/a/two.txt is read-only, or you may not remove it (SLFileSystem::RemoveFile() failed, code: 0x0000000f)"
   expect_paths "ro/tree/a/two.txt" ""
   run rm -r copy; expect_status 0; expect_paths "tree" "copy"
+
+  # The last operand names the copy, however the source is spelt: a new folder is the copy
+  # itself, an existing one takes it in under the source's name, and "." or ".." put what they
+  # hold into it. A folder never goes into itself, however either end is spelt.
+  mkdir -p proj/src/sub; echo a >proj/a.txt; echo b >proj/src/b.txt
+  cd proj/src
+  table <<'EOF'
+cp -r .. ../../up        | 0 | out |
+cp -r .. ../../up        | 0 | out |
+cp -r ./ ../../here      | 0 | out |
+cp -r . ../../here       | 0 | out |
+cp -r ../src/ ../../src1 | 0 | out |
+cp -r ../src/ ../../src1 | 0 | out |
+cp -r . sub              | 1 | err | slhost cp: cannot copy . into itself (sub)
+cp -r ./ sub             | 1 | err | slhost cp: cannot copy ./ into itself (sub)
+cp -r .. sub/deep        | 1 | err | slhost cp: cannot copy .. into itself (sub/deep)
+cp -r ../src sub/../..   | 1 | err | slhost cp: cannot copy ../src into itself (sub/../../src)
+cp -r . .                | 1 | err | slhost cp: cannot copy . into itself (.)
+EOF
+  cd "$work"
+  table <<'EOF'
+cp -r proj/src/.. proj/src/sub/deep | 1 | err | slhost cp: cannot copy proj/src/.. into itself (proj/src/sub/deep)
+cp -r proj/src/./ proj/src/sub      | 1 | err | slhost cp: cannot copy proj/src/./ into itself (proj/src/sub)
+EOF
+  expect_paths "up/a.txt up/src/b.txt up/src/sub here/b.txt here/sub src1/b.txt src1/src/b.txt" \
+    "a.txt b.txt src up/up up/src/src here/src here/here proj/src/sub/deep proj/src/sub/src proj/src/sub/b.txt"
   ;;
 
 errors)
@@ -263,13 +313,33 @@ rmdir full          | 1 | err | slhost rmdir: full: folder full is not empty: it
 rmdir a.txt         | 1 | err | slhost rmdir: a.txt: a.txt is a file, not a folder (SLFileSystem::RemoveFolder() failed, code: 0x00000007)
 rmdir missing       | 1 | err | slhost rmdir: missing: no such folder (SLFileSystem::RemoveFolder() failed, code: 0x0000000b)
 mkdir d             | 1 | err | slhost mkdir: d: folder d already exists (SLFileSystem::CreateFolder() failed, code: 0x00000010)
-mkdir a.txt         | 1 | err | slhost mkdir: a.txt: a file named a.txt already exists (SLFileSystem::CreateFolder() failed, code: 0x00000010)
+mkdir a.txt         | 1 | err | slhost mkdir: a.txt: a file named a.txt is in the way (SLFileSystem::CreateFolder() failed, code: 0x00000010)
 mkdir nodir/x       | 1 | err | slhost mkdir: nodir/x: folder nodir does not exist (SLFileSystem::CreateFolder() failed, code: 0x00000007)
 ls 'd/*.bin'        | 1 | err | slhost ls: d/*.bin: nothing in d matches *.bin (SLFileSystem::Search() failed, code: 0x00000003)
 ls 'nodir/*.bin'    | 1 | err | slhost ls: nodir/*.bin: folder nodir does not exist (SLFileSystem::Search() failed, code: 0x00000003)
 ls missing          | 1 | err | slhost ls: missing: no such file or folder (SLFileSystem::Search() failed, code: 0x00000003)
 stat nodir/x        | 1 | out | exists: no
 EOF
+  # A trailing slash names a folder, whatever the command; -p accepts a folder, not a file.
+  table <<'EOF'
+cp a.txt nodir/     | 1 | err | slhost cp: cannot create regular file nodir/: Not a directory (no folder nodir)
+cp a.txt a.txt/     | 1 | err | slhost cp: a.txt/: Not a directory (a.txt is a file)
+cp a.txt/ b.txt     | 1 | err | slhost cp: a.txt/: Not a directory (a.txt is a file)
+cp -r d/ newdir/    | 0 | out |
+cp a.txt newdir/    | 0 | out |
+rm a.txt/           | 1 | err | slhost rm: a.txt/: Not a directory (a.txt is a file)
+rm -r a.txt/        | 1 | err | slhost rm: a.txt/: Not a directory (a.txt is a file)
+rm missing/         | 1 | err | slhost rm: missing: no such file
+stat a.txt/         | 1 | err | slhost stat: a.txt/: Not a directory (a.txt is a file)
+stat d/             | 0 | out | type: folder
+cat a.txt/          | 1 | err | slhost cat: a.txt/: Not a directory (a.txt is a file)
+ls a.txt/           | 1 | err | slhost ls: a.txt/: Not a directory (a.txt is a file)
+mkdir a.txt/        | 1 | err | slhost mkdir: a.txt: a file named a.txt is in the way
+mkdir -p a.txt      | 1 | err | slhost mkdir: a.txt: a file named a.txt is in the way (SLFileSystem::CreateAllFolders() failed, code: 0x00000010)
+mkdir -p a.txt/sub  | 1 | err | slhost mkdir: a.txt/sub: a.txt is a file, not a folder
+mkdir -p d d/ full  | 0 | out |
+EOF
+  expect_paths "a.txt d full/x newdir/a.txt" "nodir b.txt"
   printf 'text\n' >expected.txt; same_files expected.txt a.txt
   ;;
 
@@ -281,7 +351,9 @@ permissions)
   fi
   mkdir locked; : >locked/file; chmod 000 locked
   printf 'no\n' >unreadable.txt; chmod 000 unreadable.txt
+  printf 'ro\n' >readonly.txt; chmod 444 readonly.txt
   table <<'EOF'
+cp in.txt readonly.txt | 1 | err | slhost cp: readonly.txt: readonly.txt is read-only, or you may not write it (SLFileSystem::OpenFile() failed, code: 0x0000000f)
 ls locked           | 1 | err | slhost ls: locked: folder locked may not be read (SLFileSystem::Search() failed, code: 0x00000003)
 ls 'locked/*'       | 1 | err | slhost ls: locked/*: folder locked may not be read
 stat locked/file    | 1 | out | exists: unknown
@@ -289,6 +361,7 @@ stat locked/file    | 1 | err | slhost stat: locked/file: folder locked may not 
 cat unreadable.txt  | 1 | err | slhost cat: unreadable.txt: you may not read unreadable.txt (SLFileSystem::OpenFile() failed, code: 0x0000000f)
 rm -r locked        | 1 | err | slhost rm: locked: folder locked may not be read
 EOF
+  printf 'ro\n' >expected.txt; same_files expected.txt readonly.txt
   ;;
 
 classes)
@@ -322,6 +395,78 @@ demo)
   done
   ;;
 
+special)
+  # Links, FIFOs, sockets and devices: no command opens what it only looks at, so none waits on
+  # a FIFO (each run has a time limit) or reads a device; cp -r copies links as links and leaves
+  # the others out with a message each, going on to the end.
+  mkdir -p tree/sub; echo one >tree/one.txt; echo two >tree/sub/two.txt
+  ln -s /dev/zero tree/zero; ln -s loop tree/loop; ln -s nowhere tree/dangling
+  ln -s sub tree/sublink; ln -s one.txt tree/onelink; mkfifo tree/fifo
+  python3 -c 'import socket; socket.socket(socket.AF_UNIX).bind("tree/socket")' 2>/dev/null ||
+    : >tree/socket  # without python3 a file stands in, and the socket cases below fail
+  table <<'EOF'
+stat tree/fifo tree/socket /dev/null | 0 | out | type: FIFO
+stat tree/socket                     | 0 | out | type: socket
+stat /dev/null                       | 0 | out | type: device
+stat tree/zero                       | 0 | out | leads to: /dev/zero
+stat tree/loop                       | 0 | out | leads to: loop
+stat tree/dangling                   | 0 | out | type: link
+stat tree/sublink/                   | 0 | out | type: folder
+stat tree/fifo/                      | 1 | err | slhost stat: tree/fifo/: Not a directory (tree/fifo is a FIFO)
+rm tree/fifo/                        | 1 | err | slhost rm: tree/fifo/: Not a directory (tree/fifo is a FIFO)
+ls tree                              | 0 | out | fifo
+ls tree/fifo                         | 0 | out | fifo
+ls 'tree/*'                          | 0 | out | socket
+cp -r tree/fifo fifo-copy            | 1 | err | slhost cp: tree/fifo: a FIFO, not copied (cp -r copies files, folders and links)
+cp -r /dev/null null-copy            | 1 | err | slhost cp: /dev/null: a device, not copied
+cp -r tree/zero zero-copy            | 0 | out |
+cp -r tree/sublink/ sub-copy         | 0 | out |
+cp -r tree tree/sublink              | 1 | err | slhost cp: cannot copy tree into itself (tree/sublink/tree)
+cp -r tree/sub tree/sublink/deep     | 1 | err | slhost cp: cannot copy tree/sub into itself (tree/sublink/deep)
+cp tree/one.txt tree/dangling/       | 1 | err | slhost cp: cannot create regular file tree/dangling/: Not a directory
+EOF
+  expect_paths "sub-copy/two.txt" "fifo-copy null-copy sub-copy/sub tree/sub/tree tree/sub/deep"
+  checks=$((checks + 1)); [ "$(readlink zero-copy)" = /dev/zero ] || fail "zero-copy is no link to /dev/zero"
+
+  # The whole tree, twice: into a new folder, then again over it (the links there give way).
+  for pass in new again; do
+    run cp -r tree/. copy; expect_status 1
+    expect_in err.txt "slhost cp: tree/./fifo: a FIFO, not copied (cp -r copies files, folders and links)"
+    expect_in err.txt "slhost cp: tree/./socket: a socket, not copied (cp -r copies files, folders and links)"
+    checks=$((checks + 1)); [ "$(wc -l <err.txt)" = 2 ] || fail "$pass: more than the two messages"
+    while IFS='|' read -r path leads; do
+      checks=$((checks + 1))
+      [ "$(readlink "copy/$path")" = "$leads" ] || fail "$pass: copy/$path is no link to $leads"
+    done <<'EOF'
+zero|/dev/zero
+loop|loop
+dangling|nowhere
+sublink|sub
+onelink|one.txt
+EOF
+    same_files tree/one.txt copy/one.txt; same_files tree/sub/two.txt copy/sub/two.txt
+    expect_paths "" "copy/fifo copy/socket copy/tree copy/sub/sub"
+  done
+
+  # cat and cp of a FIFO named on the command line read it, as far as its writer writes.
+  for line in "cat tree/fifo" "cp tree/fifo -" "cp tree/fifo from-fifo.txt"; do
+    (echo through >tree/fifo &)
+    run $line; expect_status 0
+    [ "${line##* }" = from-fifo.txt ] && cp from-fifo.txt out.txt
+    expect_out "through"
+  done
+
+  # rm -r removes links as links: what they lead to stays.
+  ln -s "$work/tree/sub" copy/outside
+  run rm -r copy; expect_status 0; expect_paths "tree/sub/two.txt tree/one.txt" "copy"
+
+  # Copying over a file keeps its permissions, and over a link to a file writes the file.
+  echo old >kept.txt; chmod 600 kept.txt; ln -s kept.txt keptlink
+  run cp tree/one.txt keptlink; expect_status 0; same_files tree/one.txt kept.txt
+  checks=$((checks + 1)); [ -L keptlink ] && [ "$(stat -c %a kept.txt)" = 600 ] ||
+    fail "keptlink is no longer a link, or kept.txt lost its permissions"
+  ;;
+
 archive)
   python3 - <<'PY' || exit 1
 import zipfile
@@ -345,6 +490,8 @@ ar:data/raw.bin
   size: 10240 bytes"
   run --fs ar=zip:a.zip cp -r ar:data tree; expect_status 0; same_files rows.txt tree/rows.txt
   expect_paths "tree/raw.bin" ""
+  run --fs ar=zip:a.zip stat ar:readme.txt/; expect_status 1
+  expect_in err.txt "slhost stat: ar:readme.txt/: Not a directory (ar:readme.txt is a file)"
   echo local >col:on.txt
   table <<'EOF'
 --fs ar=zip:a.zip cp rows.txt ar:new.txt | 1 | err | slhost cp: ar:new.txt: archive ar is read-only (ZipFileSystem::OpenFile() failed, code: 0x0000000f: the archive is read-only)

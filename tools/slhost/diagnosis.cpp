@@ -141,7 +141,7 @@ Finding Why(const Volume& volume, const fs::path& path, Action action, SLResult 
       return {code == SL_OS_FAILURE ? inUse : ""};
     case Action::kCreateFolder:
       return {folder ? "folder " + name + " already exists"
-                     : "a file named " + name + " already exists"};
+                     : "a file named " + name + " is in the way"};
     case Action::kRemoveFolder:
     case Action::kList: {
       if (!folder) return {name + " is a file, not a folder"};

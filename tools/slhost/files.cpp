@@ -11,6 +11,7 @@
 #include "command.h"
 #include "console.h"
 #include "diagnosis.h"
+#include "nodes.h"
 #include "output.h"
 
 namespace slhost {
@@ -103,7 +104,7 @@ int RunCat(Context& context) {
     if (IsStandardStream(operand)) {
       one = CatStandardInput(context);
     } else if (const std::optional<Located> at = Locate(context, files, operand)) {
-      one = CatFile(context, *at);
+      if (!RefusedAsFolder(context, at->volume, at->path, operand)) one = CatFile(context, *at);
     }
     if (one == kOk) continue;
     status = one;
@@ -117,28 +118,44 @@ int RunStat(Context& context) {
   return ForEachOperand(
       context, files,
       [&](const Volume& volume, const fs::path& path, const std::string& operand) -> int {
+        if (RefusedAsFolder(context, volume, path, operand)) return kEntryFailed;
         int status = kOk;
-        const Probe probe(volume);
         std::string text = operand + "\n";
         std::string failure;
-        if (!probe.Exists(path)) {
-          const Finding found = Why(volume, path, Action::kLook, SL_NOT_FOUND);
-          text += found.unreadable ? "  exists: unknown\n" : "  exists: no\n";
-          if (found.unreadable) failure = volume.Show(path) + ": " + found.why;
-          status = kEntryFailed;
-        } else if (probe.IsFolder(path)) {
-          text += "  exists: yes\n  type: folder\n";
-        } else {
-          text += "  exists: yes\n  type: file\n";
-          try {
-            const uint64_t size = volume.fs().Open(volume.Full(path), SL_OPEN_READ).Size();
-            text += "  size: " + std::to_string(size) + " bytes\n";
-          } catch (const sl::sdk::ServiceError& error) {
-            text += "  size: unknown\n";
-            failure = FailureText(volume.Show(path),
-                                  Why(volume, path, Action::kRead, error.code()).why, error);
+        // A link is shown as itself; "link/" is the folder it leads to.
+        const Node node = Look(volume, path, NamesFolder(operand));
+        switch (node.kind) {
+          case Kind::kMissing:
+          case Kind::kUnknown: {
+            const Finding found = Why(volume, path, Action::kLook, SL_NOT_FOUND);
+            text += found.unreadable ? "  exists: unknown\n" : "  exists: no\n";
+            if (found.unreadable) failure = volume.Show(path) + ": " + found.why;
             status = kEntryFailed;
+            break;
           }
+          case Kind::kFile:
+            text += "  exists: yes\n  type: file\n";
+            try {
+              const uint64_t size =
+                  node.size ? *node.size : volume.fs().Open(volume.Full(path), SL_OPEN_READ).Size();
+              text += "  size: " + std::to_string(size) + " bytes\n";
+            } catch (const sl::sdk::ServiceError& error) {
+              text += "  size: unknown\n";
+              failure = FailureText(volume.Show(path),
+                                    Why(volume, path, Action::kRead, error.code()).why, error);
+              status = kEntryFailed;
+            }
+            break;
+          case Kind::kLink: {
+            std::error_code error;
+            const fs::path leadsTo = fs::read_symlink(path, error);
+            text += "  exists: yes\n  type: link\n";
+            if (!error) text += "  leads to: " + Shown(leadsTo) + "\n";
+            break;
+          }
+          default:
+            text += std::string("  exists: yes\n  type: ") + KindName(node.kind) + "\n";
+            break;
         }
         // What stat found, then (after it, in that order on a terminal) why it found no more.
         if (!output::Write(text.data(), text.size()) || !output::Flush())
@@ -154,6 +171,7 @@ int RunRm(Context& context) {
   return ForEachOperand(
       context, files,
       [&](const Volume& volume, const fs::path& path, const std::string& operand) -> int {
+        if (RefusedAsFolder(context, volume, path, operand)) return kEntryFailed;
         if (recursive &&
             (path.filename() == "." || path.filename() == ".." || path == path.root_path())) {
           return Report(context, "refusing to remove " + operand + " with all it holds");

@@ -9,6 +9,7 @@
 #include "archive.h"
 #include "command.h"
 #include "diagnosis.h"
+#include "nodes.h"
 #include "output.h"
 
 namespace slhost {
@@ -22,6 +23,7 @@ int RunLs(Context& context) {
   if (!at) return kEntryFailed;
   const Volume& volume = at->volume;
   const fs::path& path = at->path;
+  if (RefusedAsFolder(context, volume, path, operand)) return kEntryFailed;
   const std::string last = Shown(path.filename());
   const bool wildcard = last.find_first_of("*?") != std::string::npos;
   // A folder's name lists the folder; a search for it alone would find just its name.

@@ -64,10 +64,18 @@ const std::vector<Command>& Commands() {
        "copy a file, or with -r a folder",
        "Copies SRC to DST, or into DST when DST is a folder, through the default file system's\n"
        "ReadFile and WriteFile entries in blocks of 1 MiB, checking every count, and flushes\n"
-       "the copy to the disk once at the end. SRC '-' is standard input, DST '-' standard\n"
-       "output. -r copies a folder and all it holds, and stops at the first failure. On a\n"
-       "terminal, files of 1 MiB or more show a progress bar on standard error. SRC may be\n"
-       "NAME:PATH in an archive mounted with --fs; an archive takes no copy in.",
+       "the copy to the disk once at the end. The copy is written beside DST and takes its\n"
+       "place when complete: a copy that fails leaves no part of itself, and a file it was to\n"
+       "replace stays whole (a device or a FIFO is written in place). SRC '-' is standard\n"
+       "input, DST '-' standard output. Without -r a link is followed and a FIFO read.\n"
+       "-r copies a folder and all it holds (a SRC named . or .. puts what it holds into DST)\n"
+       "and stops at the first failure. It copies symbolic links as links, never what they\n"
+       "lead to, on the default file system; where the system makes no link (Windows without\n"
+       "the right to) and for an archive it leaves the link out with a message. FIFOs,\n"
+       "sockets and devices are left out with a message each; the copy goes on, and the exit\n"
+       "code is 1. On a terminal, files of 1 MiB or more show a progress bar on standard\n"
+       "error. SRC may be NAME:PATH in an archive mounted with --fs; an archive takes no\n"
+       "copy in.",
        RunCp},
       {"ls",
        {"PATTERN"},
@@ -123,8 +131,10 @@ const std::vector<Command>& Commands() {
        {},
        "whether a path exists, file or folder, and a file's size",
        "Prints for each path whether it exists (yes, no, or unknown behind a folder that may\n"
-       "not be read), whether it is a file or a folder, and a file's size in bytes. A path\n"
-       "that is not there makes the exit code 1.",
+       "not be read), what it is (file, folder, link, FIFO, socket or device), a file's size\n"
+       "in bytes and what a link leads to. A link is shown as itself (PATH/ is the folder it\n"
+       "leads to); nothing is opened to find out. A path that is not there makes the exit\n"
+       "code 1.",
        RunStat},
       {"check-fs",
        {"FS"},
@@ -163,7 +173,8 @@ constexpr const char* kModuleVariable = "SLHOST_MODULE";
 
 const char* const kFooter =
     "Run 'slhost COMMAND --help' for a command's options. In every command '--' ends the\n"
-    "options, and for cat and cp '-' is standard input or output.\n"
+    "options, a path ending in '/' names a folder (anything else there is refused: Not a\n"
+    "directory), and for cat and cp '-' is standard input or output.\n"
     "\n"
     "Module:\n"
     "  slhost loads the module named by --module, else by the environment variable\n"
