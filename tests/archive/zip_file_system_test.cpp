@@ -1,6 +1,7 @@
 // The zip archive file system and the conformance kit. Archives are made here with libzip.
 #include <zip.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -74,9 +75,7 @@ class ZipTest : public sltest::HostTest {
                                  {"cp\x81.txt", "legacy name", true, ZIP_FL_ENC_CP437}});
     zip_ = Open(dir_ / "good.zip");
   }
-  void TearDown() override {
-    zip_ = sl::sdk::FileSystem();
-  }
+  void TearDown() override { zip_ = sl::sdk::FileSystem(); }
   sl::sdk::FileSystem Open(const std::filesystem::path& path) {
     return sl::sdk::FileSystem(zips_->OpenArchive(path.string(), module_->Atom("Zip")));
   }
@@ -157,12 +156,14 @@ TEST_F(ZipTest, FoldersAreImpliedAndSearchListsImmediateChildren) {
     const char* pattern;
     std::vector<std::u16string> names;  // empty: the search fails with 3
   } rows[] = {
-      {"*", {u"cp\u00fc.txt", u"docs", u"empty", u"stored.bin"}},  // code page 437 name
-      {"/docs/*", {u"deflated.txt", u"sub"}},
+      {"*", {u".", u"..", u"cp\u00fc.txt", u"docs", u"empty", u"stored.bin"}},  // code page 437
+      {"/docs/*", {u".", u"..", u"deflated.txt", u"sub"}},
       {"\\docs\\sub\\*.txt", {u"deep.txt"}},
       {"docs//./sub/d??p.*", {u"deep.txt"}},
       {"docs/deflated.txt", {u"deflated.txt"}},
-      {"empty/*", {}},
+      {"empty/*", {u".", u".."}},
+      {"empty/?", {u"."}},
+      {"empty/x*", {}},
       {"docs/", {}},
       {"nothing/*", {}},
   };
@@ -174,6 +175,39 @@ TEST_F(ZipTest, FoldersAreImpliedAndSearchListsImmediateChildren) {
   for (const char* folder : {"docs", "docs/sub", "/empty/", "\\"})
     EXPECT_TRUE(zip_.Exists(folder)) << folder;
   EXPECT_FALSE(zip_.Exists("docs/sub/deep.txt/x"));
+}
+
+// The same tree as a folder and as an archive: every question gets the same answer, whether a
+// folder comes from a folder member or is implied by a member below it.
+TEST_F(ZipTest, FoldersAnswerAsTheDefaultFileSystemsFoldersDo) {
+  const std::filesystem::path tree = dir_ / "tree";
+  for (const char* folder : {"empty", "implied/deeper"})
+    std::filesystem::create_directories(tree / folder);
+  Spill(tree / "a.txt", "a");
+  Spill(tree / "implied" / "x.txt", "x");
+  WriteZip(dir_ / "tree.zip",
+           {{"a.txt", "a"}, {"empty/", ""}, {"implied/x.txt", "x"}, {"implied/deeper/", ""}});
+  const sl::sdk::FileSystem zip = Open(dir_ / "tree.zip");
+  // One answer as text: the sorted names or the code of a search, whether the path exists, and
+  // the code of an open for reading.
+  const auto ask = [](const sl::sdk::FileSystem& fs, const std::u16string& root, const char* path) {
+    const std::u16string full = root + sl::sdk::ToUtf16(path);
+    std::vector<std::u16string> names;
+    const sl::sdk::Outcome searched = sl::sdk::Try([&] { names = fs.Search(full + u"/*"); });
+    std::sort(names.begin(), names.end());
+    std::string answer = "search " + std::to_string(searched.code) + ":";
+    for (const std::u16string& name : names) answer += " " + sl::sdk::ToUtf8(name);
+    const sl::sdk::Outcome opened = sl::sdk::Try([&] { fs.Open(full); });
+    return answer + ", exists " + std::to_string(fs.Exists(full)) + ", open " +
+           std::to_string(opened.code);
+  };
+  for (const char* path : {"empty", "implied", "implied/deeper", "a.txt", "missing"}) {
+    EXPECT_EQ(ask(zip, u"/", path), ask(fs_, sl::sdk::PathToUtf16(tree) + u"/", path)) << path;
+  }
+  EXPECT_EQ(ask(zip, u"/", "empty"), "search 0: . .., exists 1, open 15");
+  // An archive without members (only its end record: libzip writes none) is an empty folder.
+  Spill(dir_ / "none.zip", std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+  EXPECT_EQ(ask(Open(dir_ / "none.zip"), u"", ""), "search 0: . .., exists 1, open 15");
 }
 
 TEST_F(ZipTest, StreamsReadStoredAndDeflatedMembersWhole) {
