@@ -236,6 +236,54 @@ TEST_F(ZipTest, AMemberThatFailsItsChecksumFailsTheReadThatReachesItsEnd) {
   EXPECT_GE(read, 60000u);  // the bytes before the last read-ahead came through
 }
 
+// A read stream whose data breaks off before the file's end is broken, not ended: a copy
+// through `out << in.rdbuf()` leaves the input bad and the output failed, and a reader that
+// asked for exceptions gets the file system's own failure.
+TEST_F(ZipTest, AReadStreamThatBreaksOffSetsBadbitAndRaises) {
+  std::filesystem::copy_file(dir_ / "good.zip", dir_ / "crc.zip");
+  Patch(dir_ / "crc.zip", stored_.substr(60000, 16), std::string(16, 'X'));
+  const sl::sdk::FileSystem damaged = Open(dir_ / "crc.zip");
+  // In front of an in-memory file of 20000 bytes: ReadFile fails from its second call on.
+  const auto faulty = [&](bool recorded) {
+    auto fault = sl::sdk::MakeRef<sltest::FaultFileSystem>();
+    fault->memory()->SetFile("/f.bin", deflated_.substr(0, 20000));
+    fault->Arm(sltest::kReadFile, {2, true, recorded});
+    return sl::sdk::FileSystem(Ref<SLFileSystem>::Share(fault->table()));
+  };
+  const struct {
+    const char* what;
+    sl::sdk::FileSystem fs;
+    const char* path;
+    const char* why;  // empty: the stream ends cleanly
+  } rows[] = {
+      {"zip member, checksum wrong", damaged, "stored.bin", "fails its checksum"},
+      {"ReadFile fails with a record", faulty(true), "/f.bin", "ReadFile() failed"},
+      {"ReadFile fails without one", faulty(false), "/f.bin", "the file's data ends at byte"},
+      {"zip member, sound", zip_, "docs/deflated.txt", ""},
+  };
+  for (const auto& row : rows) {
+    std::ostringstream copy;
+    {
+      auto in = streams_.OpenRead(row.fs, row.path);
+      copy << in.rdbuf();
+      EXPECT_EQ(in.bad(), row.why[0] != '\0') << row.what;
+      EXPECT_EQ(copy.fail(), row.why[0] != '\0') << row.what;
+      EXPECT_EQ(in.error().has_value(), row.why[0] != '\0') << row.what;
+      const std::string why = in.error() ? in.error()->what() : "";
+      EXPECT_NE(why.find(row.why), std::string::npos) << row.what << ": " << why;
+    }
+    auto in = streams_.OpenRead(row.fs, row.path);
+    in.exceptions(std::ios_base::badbit);
+    std::string line;
+    const sl::sdk::Outcome read = sl::sdk::Try([&] {
+      while (std::getline(in, line)) {
+      }
+    });
+    EXPECT_EQ(read.ok(), row.why[0] == '\0') << row.what;
+    EXPECT_NE(read.message.find(row.why), std::string::npos) << read.message;
+  }
+}
+
 TEST_F(ZipTest, ManyHandlesOnOneArchiveFromSeveralThreads) {
   std::vector<std::thread> threads;
   std::atomic<int> wrong{0};
