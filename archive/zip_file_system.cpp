@@ -328,7 +328,10 @@ SLResult ZipFileSystem::IsFileExists(std::u16string_view path, bool* exists) {
 }
 
 // The immediate children of the pattern's folder whose names match its last part, files and
-// folders, without "." and "..", in name order.
+// folders, in name order, after "." and ".." where the pattern matches them. Every folder lists
+// those two as a folder of the default file system does, so an empty one is still a folder that
+// a search can look into; the archive's root lists them too, since an archive is always seen
+// below some name and an empty archive is an empty folder, not a missing one.
 SLResult ZipFileSystem::Search(std::u16string_view pattern, std::vector<std::u16string>* names) {
   if (!pattern.empty() && IsSeparator(pattern.back())) {
     return Fail(SL_INVALID_ARGUMENT, "a pattern that ends in a separator names no entry");
@@ -340,6 +343,9 @@ SLResult ZipFileSystem::Search(std::u16string_view pattern, std::vector<std::u16
   const std::u16string wanted = key.substr(key.rfind(u'/') + 1);
   const Node* parent = Find(folder);
   if (parent == nullptr || !parent->folder) return Fail(SL_INVALID_ARGUMENT, "no such folder");
+  for (const char16_t* dots : {u".", u".."}) {
+    if (sdk::paths::Matches(wanted, dots)) names->push_back(dots);
+  }
   const std::u16string prefix = folder == u"/" ? folder : folder + u"/";
   for (auto it = nodes_.upper_bound(prefix); it != nodes_.end(); ++it) {
     if (it->first.compare(0, prefix.size(), prefix) != 0) break;

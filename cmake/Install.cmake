@@ -6,6 +6,7 @@
 #   target_link_libraries(host PRIVATE slservices::sdk)  # headers; load the module by path
 #   target_link_libraries(host PRIVATE slservices::headers)  # the C headers alone, for C hosts
 #   ${SLSERVICES_MODULE}, ${SLSERVICES_ATOM_LIBRARY}     # where the installed libraries lie
+#   ${SLSERVICES_ZIP_LIBRARY}                             # and the zip library (Linux; else "")
 #   slservices::module, slservices::atom                  # to link the libraries directly
 #   slservices::zip                                       # zip archives as file systems (Linux)
 include(GNUInstallDirs)
@@ -57,13 +58,14 @@ set(SL_MODULE_FILE ${CMAKE_SHARED_LIBRARY_PREFIX}slservices${CMAKE_SHARED_LIBRAR
 set(SL_ATOM_FILE ${CMAKE_SHARED_LIBRARY_PREFIX}atom${CMAKE_SHARED_LIBRARY_SUFFIX})
 set(SL_MODULE_PATH ${SL_LOADED_DIR}/${SL_MODULE_FILE})
 set(SL_ATOM_PATH ${SL_LOADED_DIR}/${SL_ATOM_FILE})
+set(SL_ZIP_PATH ${CMAKE_INSTALL_LIBDIR}/libslzip.so)  # used only where the library is built
 
 set(SL_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/slservices)
 install(EXPORT slservicesTargets NAMESPACE slservices:: DESTINATION ${SL_PACKAGE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/slservicesConfig.cmake.in
                               ${CMAKE_BINARY_DIR}/package/slservicesConfig.cmake
                               INSTALL_DESTINATION ${SL_PACKAGE_DIR}
-                              PATH_VARS SL_MODULE_PATH SL_ATOM_PATH)
+                              PATH_VARS SL_MODULE_PATH SL_ATOM_PATH SL_ZIP_PATH)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/slservicesConfigVersion.cmake
                                  COMPATIBILITY SameMinorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/package/slservicesConfig.cmake

@@ -5,9 +5,12 @@
  *
  *   c-host [MODULE [ATOM_LIBRARY]]
  *
- * Without arguments it takes the installed paths the build was given (SLSERVICES_MODULE and
- * SLSERVICES_ATOM_LIBRARY of the CMake package, or pkg-config's module and atomlibrary). It
- * works in a folder "c-host-files" that it makes in the current folder and removes again. */
+ * Without arguments it takes the installed paths the build was given as C_HOST_MODULE and
+ * C_HOST_ATOM_LIBRARY (examples/c-host/CMakeLists.txt passes SLSERVICES_MODULE and
+ * SLSERVICES_ATOM_LIBRARY of the CMake package; the guide's cc line passes pkg-config's module
+ * and atomlibrary), and without those the libraries' bare names, which the system's own search
+ * finds when their folder is on it. It works in a folder "c-host-files" that it makes in the
+ * current folder and removes again. */
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
@@ -22,10 +25,18 @@
 #endif
 
 #ifndef C_HOST_MODULE
-#define C_HOST_MODULE ""
+#ifdef _WIN32
+#define C_HOST_MODULE "slservices.dll"
+#else
+#define C_HOST_MODULE "libslservices.so"
+#endif
 #endif
 #ifndef C_HOST_ATOM_LIBRARY
-#define C_HOST_ATOM_LIBRARY ""
+#ifdef _WIN32
+#define C_HOST_ATOM_LIBRARY "atom.dll"
+#else
+#define C_HOST_ATOM_LIBRARY "libatom.so"
+#endif
 #endif
 
 /* Whether an object's table holds an entry: the table is long enough and the slot is set. */
@@ -70,6 +81,7 @@ static void CloseLibrary(void* library) {
 #endif
 }
 
+/* Why a library did not load, and how to name the libraries. */
 static void PrintLoadError(const char* path) {
 #ifdef _WIN32
   fprintf(stderr, "c-host: cannot load %s (Windows error %lu)\n", path,
@@ -77,6 +89,18 @@ static void PrintLoadError(const char* path) {
 #else
   fprintf(stderr, "c-host: cannot load %s: %s\n", path, dlerror());
 #endif
+  fprintf(stderr,
+          "c-host: name both libraries: c-host MODULE ATOM_LIBRARY, with the paths that\n"
+          "  pkg-config --variable=module slservices and --variable=atomlibrary give, or build\n"
+          "  with -DC_HOST_MODULE='\"PATH\"' -DC_HOST_ATOM_LIBRARY='\"PATH\"' "
+          "(docs/c-host-guide.md)\n");
+}
+
+/* A function the program cannot go on without: null is reported with the library it lacks. */
+static int Lacks(AnyFunction function, const char* library, const char* name) {
+  if (function != NULL) return 0;
+  fprintf(stderr, "c-host: %s lacks the export %s: not the library asked for\n", library, name);
+  return 1;
 }
 
 /* ---- Failures: the code, and the object's own record for this thread. ---- */
@@ -274,9 +298,12 @@ int main(int argc, char** argv) {
   initialize = (SLModuleNotificationFn)FindSymbol(library, SL_EXPORT_INITIALIZE);
   onCleanup = (SLModuleNotificationFn)FindSymbol(library, SL_EXPORT_ON_CLEANUP);
   onFree = (SLModuleNotificationFn)FindSymbol(library, SL_EXPORT_ON_FREE);
-  if (module.getAtom == NULL || module.reflect == NULL || module.create == NULL ||
-      initialize == NULL || onCleanup == NULL || onFree == NULL) {
-    fprintf(stderr, "c-host: a library lacks an export\n");
+  if (Lacks((AnyFunction)module.getAtom, atomPath, SL_ATOM_FUNCTION) ||
+      Lacks((AnyFunction)module.reflect, modulePath, SL_EXPORT_REFLECT) ||
+      Lacks((AnyFunction)module.create, modulePath, SL_EXPORT_CREATE) ||
+      Lacks((AnyFunction)initialize, modulePath, SL_EXPORT_INITIALIZE) ||
+      Lacks((AnyFunction)onCleanup, modulePath, SL_EXPORT_ON_CLEANUP) ||
+      Lacks((AnyFunction)onFree, modulePath, SL_EXPORT_ON_FREE)) {
     return 1;
   }
 

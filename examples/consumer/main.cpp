@@ -1,5 +1,7 @@
 // A host built against the installed package: it loads the module by path, plugs in a file
-// system of its own written on the SDK, and reads one of its files through a file read stream.
+// system of its own written on the SDK, and reads one of its files through a file read stream;
+// where the zip library is installed (CONSUMER_ZIP_LIBRARY, from SLSERVICES_ZIP_LIBRARY or
+// pkg-config's zip), it loads that too and asks it for an archive that is not there.
 //
 //   consumer [MODULE_PATH]
 #include <iostream>
@@ -58,6 +60,17 @@ int main(int argc, char** argv) {
     const sl::sdk::Outcome refused = sl::sdk::Try([&] { fs.Open("/people/Ada", SL_OPEN_CREATE); });
     std::cout << refused.message << "\n";
     if (line != "Hello, Ada!" || refused.code != SL_ACCESS_DENIED) return 1;
+#ifdef CONSUMER_ZIP_LIBRARY
+    if (std::string(CONSUMER_ZIP_LIBRARY).empty()) {
+      std::cout << "consumer: no zip library in this package\n";
+    } else {
+      auto zips = sl::sdk::ZipArchives::Open(CONSUMER_ZIP_LIBRARY);
+      const sl::sdk::Outcome missing =
+          sl::sdk::Try([&] { zips->OpenArchive("no-such-archive.zip", module->Atom("Zip")); });
+      std::cout << missing.message << "\n";
+      if (missing.code != SL_NOT_FOUND) return 1;
+    }
+#endif
     std::cout << "consumer: ok\n";
     return 0;
   } catch (const std::exception& error) {

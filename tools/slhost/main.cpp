@@ -149,7 +149,11 @@ const std::vector<Command>& Commands() {
        "Drives a file system through what streams and the registry rely on, one line per\n"
        "check and a summary; exit code 1 when a check fails. FS is a registered name\n"
        "(\"Default\", or a NAME given with --fs), zip:PATH (an archive), or memory (the SDK's\n"
-       "in-memory file system). Default is given a temporary scratch folder of its own.",
+       "in-memory file system). Default is given a temporary scratch folder of its own.\n"
+       "Each line is printed as its check ends, into a pipe too. The kit reads no more than\n"
+       "the sample's first MiB, so a huge file (an archive member that unpacks to gigabytes)\n"
+       "is checked in the same time and memory as a small one; on a file system without a\n"
+       "file (an empty archive) the checks that read one are skipped.",
        RunCheckFs},
       {"demo",
        {},

@@ -20,8 +20,12 @@
 // checks fail, and the kit removes what they made.
 //
 // The kit calls the file system only through its table, as the module does, and releases every
-// handle and object it made. A sample of a few MiB at most keeps it quick: it is read whole
-// once per thread.
+// handle and object it made. It reads no more than the sample's first MiB (kSampleBytes), once
+// per thread: a larger sample is checked on those bytes and on its reported size, so that its
+// time and memory do not grow with the file's size (an archive member of a few GiB unpacked is
+// checked as quickly as a small one). A file system that holds no file at all (an empty
+// archive) has nothing to read: the checks that need a sample are skipped. Each check's line is
+// flushed as the check ends, so a reader at the other end of a pipe sees it at once.
 #ifndef SLSERVICES_SDK_CONFORMANCE_HPP_
 #define SLSERVICES_SDK_CONFORMANCE_HPP_
 
@@ -54,6 +58,9 @@ struct CheckOptions {
 
 namespace conformance_detail {
 
+// The most of a file the kit reads.
+constexpr uint64_t kSampleBytes = uint64_t{1} << 20;
+
 // Values written into out arguments before a call: still there afterwards means untouched.
 constexpr uint64_t kSentinel64 = 0xA5A5A5A5A5A5A5A5u;
 constexpr uint8_t kSentinel8 = 0xA5;
@@ -77,7 +84,10 @@ class Kit {
   bool writable() const { return !options_.scratch.empty(); }
   const CheckOptions& options() const { return options_; }
   const std::u16string& sample() const { return sample_; }
+  // The sample's first bytes, at most kSampleBytes of them, and the size its file system gives.
   const std::string& bytes() const { return bytes_; }
+  uint64_t size() const { return size_; }
+  bool whole() const { return bytes_.size() == size_; }
   std::u16string Scratch(const char16_t* name) const { return options_.scratch + u"/" + name; }
   // A path in the sample's folder that no file has.
   std::u16string Missing() const { return Folder() + u"kit-no-such-file-7f3e"; }
@@ -91,7 +101,8 @@ class Kit {
     return cut == std::u16string::npos ? sample_ : sample_.substr(cut + 1);
   }
 
-  // Finds or writes the sample and reads it whole once; an empty string when that worked.
+  // Finds or writes the sample and reads its first bytes once; an empty string when that worked.
+  // Throws Skipped when the file system holds no file.
   std::string Prepare() {
     sample_ = options_.sample;
     if (sample_.empty() && writable()) {
@@ -101,10 +112,23 @@ class Kit {
         pattern[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
       if (!WriteWhole(sample_, pattern)) return "cannot write a sample in the scratch folder";
     }
-    if (sample_.empty() && !FindSample(u"", 0)) return "no readable file found through Search";
-    std::optional<std::string> bytes = ReadWhole(sample_, 4096);
+    if (sample_.empty() && !FindSample(u"", 0)) {
+      if (!rootListed_) return "Search of the root (\"/*\") fails";
+      if (!unopened_.empty()) return "no file found through Search opens: " + ToUtf8(unopened_);
+      throw Skipped{"no file found through Search: the file system holds folders only or nothing"};
+    }
+    Handle file = Open(sample_, SL_OPEN_READ);
+    if (!file || SL_FAILED(fs_->GetFileSize(fs_, file.get(), &size_))) {
+      return "cannot open the sample " + ToUtf8(sample_) + " or learn its size";
+    }
+    std::optional<std::string> bytes = ReadRest(file.get(), 4096);
     if (!bytes) return "cannot read the sample " + ToUtf8(sample_);
     bytes_ = std::move(*bytes);
+    // A read that ends before the size it was told is a file cut short.
+    if (bytes_.size() < std::min(size_, kSampleBytes)) {
+      return "the sample's data ends at " + std::to_string(bytes_.size()) +
+             " bytes, GetFileSize gives " + std::to_string(size_);
+    }
     return "";
   }
   void Cleanup() {
@@ -142,17 +166,20 @@ class Kit {
     return handle;
   }
 
-  // The rest of the file from where the handle stands, `chunk` bytes per ReadFile.
+  // The rest of the file from where the handle stands, `chunk` bytes per ReadFile, up to
+  // kSampleBytes bytes in all.
   std::optional<std::string> ReadRest(SLFileHandle handle, uint64_t chunk) const {
     std::string all;
     std::string buffer(static_cast<size_t>(chunk), '\0');
-    for (;;) {
+    while (all.size() < kSampleBytes) {
       uint64_t done = 0;
       if (SL_FAILED(fs_->ReadFile(fs_, handle, buffer.data(), chunk, &done))) return std::nullopt;
       if (done == 0 || done > chunk)
         return done == 0 ? std::optional<std::string>(all) : std::nullopt;
       all.append(buffer.data(), static_cast<size_t>(done));
     }
+    all.resize(static_cast<size_t>(kSampleBytes));
+    return all;
   }
   std::optional<std::string> ReadWhole(const std::u16string& path, uint64_t chunk) const {
     Handle handle = Open(path, SL_OPEN_READ);
@@ -211,12 +238,17 @@ class Kit {
   static ServiceError Failure(const std::string& why) { return ServiceError(SL_OS_FAILURE, why); }
 
  private:
-  // Looks for a file that opens for reading, a few folders deep from `folder`.
+  // Looks for a file that opens for reading, a few folders deep from `folder`. A name that
+  // neither opens nor can be searched into is a file that does not open (`unopened_`).
   bool FindSample(const std::u16string& folder, int depth) {
     if (depth > 3) return false;
     Ref<SLFileSystemSearchResult> result;
     const std::u16string pattern = folder + u"/*";
-    if (fs_->Search(fs_, pattern.c_str(), result.put()) != SL_OK) return false;
+    if (fs_->Search(fs_, pattern.c_str(), result.put()) != SL_OK) {
+      if (depth == 0) rootListed_ = false;
+      if (depth > 0 && unopened_.empty()) unopened_ = folder;
+      return false;
+    }
     uint64_t count = 0;
     result->GetCount(result.get(), &count);
     std::vector<std::u16string> folders;
@@ -241,6 +273,9 @@ class Kit {
   CheckOptions options_;
   std::u16string sample_;
   std::string bytes_;
+  uint64_t size_ = 0;
+  bool rootListed_ = true;
+  std::u16string unopened_;
 };
 
 // One check: its name and what it does, giving an empty string when it passes, the reason
@@ -467,7 +502,7 @@ inline std::vector<KitCheck> ReadChecks() {
            uint64_t size = kSentinel64;
            if (kit.fs()->GetFileSize(kit.fs(), file.get(), &size) != SL_OK)
              return "GetFileSize failed";
-           if (size != kit.bytes().size()) return "GetFileSize gives " + std::to_string(size);
+           if (size != kit.size()) return "GetFileSize gives " + std::to_string(size);
            const std::optional<std::string> bytes = kit.ReadRest(file.get(), chunk);
            if (!bytes) return "a read failed or reported more than asked";
            if (*bytes != kit.bytes())
@@ -492,12 +527,13 @@ inline std::vector<KitCheck> ReadChecks() {
              return "after " + std::to_string(total) + " bytes GetFilePos gives " +
                     std::to_string(kit.Position(file.get()));
            }
-           if (done == 0) return total == kit.bytes().size() ? "" : "the reads ended early";
+           if (done == 0) return total == kit.size() ? "" : "the reads ended early";
+           if (total >= kit.bytes().size() && !kit.whole()) return "";
          }
        }},
       {"SetFilePos: reads after seeks back and forth give the sample's bytes there",
        [](Kit& kit) -> std::string {
-         const uint64_t size = kit.bytes().size();
+         const uint64_t size = kit.bytes().size();  // seeks stay among the bytes the kit knows
          if (size < 2) throw Skipped{"the sample is shorter than 2 bytes"};
          Kit::Handle file = kit.OpenSample();
          for (uint64_t at : {size / 2, uint64_t{1}, size - 1, uint64_t{0}, size / 3}) {
@@ -509,8 +545,9 @@ inline std::vector<KitCheck> ReadChecks() {
            char buffer[100];
            uint64_t done = 0;
            kit.fs()->ReadFile(kit.fs(), file.get(), buffer, sizeof(buffer), &done);
-           const uint64_t expected = std::min<uint64_t>(sizeof(buffer), size - at);
-           if (done != expected || kit.bytes().compare(at, expected, buffer, expected) != 0) {
+           const uint64_t expected = std::min<uint64_t>(sizeof(buffer), kit.size() - at);
+           const uint64_t known = std::min(expected, size - at);
+           if (done != expected || kit.bytes().compare(at, known, buffer, known) != 0) {
              return "wrong bytes read at " + std::to_string(at);
            }
            if (kit.Position(file.get()) != at + done)
@@ -521,7 +558,7 @@ inline std::vector<KitCheck> ReadChecks() {
       {"SetFilePos past the end: accepted, GetFilePos gives it, reads give 0 bytes",
        [](Kit& kit) -> std::string {
          Kit::Handle file = kit.OpenSample();
-         const uint64_t beyond = kit.bytes().size() + 1000;
+         const uint64_t beyond = kit.size() + 1000;
          if (kit.fs()->SetFilePos(kit.fs(), file.get(), static_cast<int64_t>(beyond)) != SL_OK) {
            return "SetFilePos past the end failed";
          }
@@ -862,8 +899,13 @@ inline int CheckFileSystem(SLFileSystem* fs, const CheckOptions& options, std::o
   std::vector<KitCheck> checks = TableChecks();
   const size_t sampleFree = checks.size();
   std::string prepared;
-  checks.push_back({"sample: found, opened and read whole", [&prepared](Kit& k) {
-                      prepared = k.Prepare();
+  checks.push_back({"sample: found, opened and read (its first MiB at most)", [&prepared](Kit& k) {
+                      try {
+                        prepared = k.Prepare();
+                      } catch (const Skipped& none) {
+                        prepared = none.why;
+                        throw;
+                      }
                       return prepared;
                     }});
   for (std::vector<KitCheck> more :
@@ -879,16 +921,16 @@ inline int CheckFileSystem(SLFileSystem* fs, const CheckOptions& options, std::o
       if (i > sampleFree && !prepared.empty()) throw Skipped{"no sample"};
       why = check.run(kit);
     } catch (const Skipped& skip) {
-      out << "skip " << check.name << ": " << skip.why << "\n";
+      out << "skip " << check.name << ": " << skip.why << std::endl;
       ++skipped;
       continue;
     } catch (const std::exception& error) {
       why = error.what();
     }
     if (why.empty()) {
-      out << "ok   " << check.name << "\n";
+      out << "ok   " << check.name << std::endl;
     } else {
-      out << "FAIL " << check.name << ": " << why << "\n";
+      out << "FAIL " << check.name << ": " << why << std::endl;
       ++failed;
     }
   }

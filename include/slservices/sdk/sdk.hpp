@@ -1,5 +1,7 @@
 // The whole host SDK: loading the module, references, errors, text, streams, the services'
-// C++ faces, and the base for file systems written in C++ with its in-memory example.
+// C++ faces, the base for file systems written in C++ with its in-memory example, and zip
+// archives as file systems (ZipArchives; the zip library itself is built on Linux only). The
+// conformance kit (conformance.hpp) is included on its own.
 #ifndef SLSERVICES_SDK_SDK_HPP_
 #define SLSERVICES_SDK_SDK_HPP_
 
@@ -11,5 +13,6 @@
 #include "slservices/sdk/services.hpp"
 #include "slservices/sdk/stream.hpp"
 #include "slservices/sdk/text.hpp"
+#include "slservices/sdk/zip.hpp"
 
 #endif  // SLSERVICES_SDK_SDK_HPP_

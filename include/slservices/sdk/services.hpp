@@ -77,14 +77,16 @@ class StreamService {
     Opened(service_->OpenMemReadStream(service_.get(), data, size, &handle), "OpenMemReadStream");
     return InputStream(service_, handle);
   }
-  // The stream takes over the file (and a reference to its file system) and closes it.
+  // The stream takes over the file (and a reference to its file system) and closes it. Data
+  // that ends before the file's size, or a read that fails, sets badbit (stream.hpp).
   InputStream OpenRead(File file) const {
     SLStreamHandle handle = nullptr;
+    stream_detail::FileWatch watch(file.fileSystem(), file.handle());
     Opened(service_->OpenFileReadStream(service_.get(), file.fileSystem().get(), file.handle(),
                                         &handle),
            "OpenFileReadStream");
     file.Detach();
-    return InputStream(service_, handle);
+    return InputStream(service_, handle, std::move(watch));
   }
   OutputStream OpenWrite(File file) const {
     SLStreamHandle handle = nullptr;
