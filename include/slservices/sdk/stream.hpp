@@ -18,9 +18,10 @@
 // InputStream then gets badbit, and the buffer raises ServiceError to whoever reads it (the
 // istream turns it into badbit, and rethrows it when its exceptions() hold badbit); error()
 // keeps it. So `out << in.rdbuf()` of a damaged file leaves `in.bad()` true and `out.fail()`
-// true, never a clean short copy. To see a failure recorded during a read, the buffer plants a
-// record of its own on the file system first (a GetFileSystemName without an out argument, which
-// gives 3): a host reads a record only after a failing call of its own, as always.
+// true, never a clean short copy. A failure recorded during a read is told by the calling
+// thread's record on the file system, read before and after the read: one that changed came
+// from that read; where the data ends short, a ReadFile failure already there (the same file
+// read again) is taken as the reason too.
 // Write failures are not visible through the module's entries; close the stream and look at the
 // result (for a file, its size) when it matters.
 #ifndef SLSERVICES_SDK_STREAM_HPP_
@@ -43,34 +44,37 @@ namespace sl::sdk {
 namespace stream_detail {
 
 // The file under a read stream, watched so that the stream's end can be told from a failure.
-// Before each read the file system's record for the calling thread is set to a known one (a
-// failing GetFileSystemName, only when something else changed it since); a record that differs
-// after the read that ended the data is a failure of that read. Otherwise the data must have
-// reached the file's size (the smaller of its size at the open and at the end, so a file that
-// grows or shrinks meanwhile is not taken for a damaged one).
+// Before each read the file system's record for the calling thread is noted; a record that
+// differs after the read that ended the data is a failure of that read. Otherwise the data must
+// have reached the file's size (the smaller of its size at the open and at the end, so a file
+// that grows or shrinks meanwhile is not taken for a damaged one). Only the entries a reader
+// calls anyway are called, each with its arguments.
 class FileWatch {
  public:
   FileWatch() = default;
   FileWatch(Ref<SLFileSystem> fs, SLFileHandle file) : fs_(std::move(fs)), file_(file) {
     uint64_t size = 0;
     if (fs_->GetFileSize(fs_.get(), file_, &size) == SL_OK) size_ = size;
-    Prime();
   }
   explicit operator bool() const { return static_cast<bool>(fs_); }
 
-  void BeforeRead() {
-    if (!(Mark() == primed_)) Prime();
-  }
+  void BeforeRead() { before_ = Mark(); }
   // After the read that ended the data: why it ended early, if it did.
   std::optional<ServiceError> AtEnd() const {
-    if (!(Mark() == primed_)) {
-      if (std::optional<ErrorRecord> record = ReadErrorRecord(object())) {
+    const bool changed = !(Mark() == before_);
+    uint64_t position = 0, size = 0;
+    const bool cutShort = fs_->GetFilePos(fs_.get(), file_, &position) == SL_OK &&
+                          fs_->GetFileSize(fs_.get(), file_, &size) == SL_OK &&
+                          position < std::min(size, size_);
+    // The record says why: one this read left, or, for data cut short, a read's failure that
+    // repeats one already there (the same damaged file read twice).
+    if (changed || cutShort) {
+      std::optional<ErrorRecord> record = ReadErrorRecord(object());
+      if (record && (changed || record->message.find("::ReadFile()") != std::string::npos)) {
         return ServiceError(record->code, record->message, record);
       }
     }
-    uint64_t position = 0, size = 0;
-    if (fs_->GetFilePos(fs_.get(), file_, &position) == SL_OK &&
-        fs_->GetFileSize(fs_.get(), file_, &size) == SL_OK && position < std::min(size, size_)) {
+    if (cutShort) {
       return ServiceError(SL_OS_FAILURE, "the file's data ends at byte " +
                                              std::to_string(position) + " of " +
                                              std::to_string(std::min(size, size_)));
@@ -97,15 +101,11 @@ class FileWatch {
     if (object()->header.GetErrorInfo(object(), &info, 0) != SL_OK) return {};
     return {true, info.code, info.line, info.functionName, info.sourceFile};
   }
-  void Prime() {
-    fs_->GetFileSystemName(fs_.get(), nullptr);
-    primed_ = Mark();
-  }
 
   Ref<SLFileSystem> fs_;
   SLFileHandle file_ = nullptr;
   uint64_t size_ = UINT64_MAX;
-  Marked primed_;
+  Marked before_;
 };
 
 }  // namespace stream_detail
