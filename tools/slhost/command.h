@@ -76,6 +76,7 @@ int RunRm(Context& context);
 int RunLs(Context& context);
 int RunMkdir(Context& context);
 int RunRmdir(Context& context);
+int RunCheckFs(Context& context);
 int RunDemo(Context& context);
 
 // "slhost cp: <message>" on standard error; returns the exit code given.
