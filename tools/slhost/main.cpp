@@ -3,16 +3,17 @@
 //
 //   slhost [--module PATH] [--fs NAME=zip:PATH]... COMMAND [OPTIONS] [--] [OPERANDS...]
 //
-// One option parser (CLI11) reads every command line, so every command follows the same
-// conventions: options before or among the operands, "--" ending the options, "-" as an
-// operand for standard input or output, --help on each command, exit code 2 for any usage
-// error, found before anything is touched.
+// One option parser (CLI11) reads every command line as it stands, so every command follows the
+// same conventions: options before or among the operands, "--" ending the options, "-" as an
+// operand for standard input or output, --help on each command (and "slhost help COMMAND"),
+// exit code 2 for any usage error, found before anything is touched. The commands and what they
+// take are the list in commands.cpp.
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,25 +66,6 @@ struct Parsed {
   std::string modulePath;
   std::vector<std::string> mounts;  // the --fs values
 };
-
-// The first word that is neither an option nor the value of --module or --fs: the command's
-// name. An
-// option before it that slhost does not have goes to `unknown`.
-std::string CommandWord(const std::vector<std::string>& args, std::string* unknown) {
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--") return i + 1 < args.size() ? args[i + 1] : "";
-    if (arg == "--module" || arg == "--fs") {
-      ++i;
-    } else if (arg.empty() || arg[0] != '-') {
-      return arg;
-    } else if (unknown->empty() && arg != "-h" && arg != "--help" && arg != "--version" &&
-               arg.rfind("--module=", 0) != 0 && arg.rfind("--fs=", 0) != 0) {
-      *unknown = arg;
-    }
-  }
-  return "";
-}
 
 void AddCommand(CLI::App& app, const Command& command, Parsed* parsed) {
   const CommandHelp& help = HelpOf(command.name);
@@ -187,6 +169,55 @@ int Printed() {
   return kEntryFailed;
 }
 
+// The command a command line reached, empty before one: "cp".
+std::string CommandOf(const CLI::App& app) {
+  const std::vector<const CLI::App*> reached =
+      app.get_subcommands([](const CLI::App* sub) { return sub->parsed(); });
+  return reached.empty() ? "" : reached.front()->get_name();
+}
+
+// The first word before the command that slhost could not place, of the `before` words the
+// parser kept there.
+struct Unplaced {
+  std::string word;
+  bool option;  // an option slhost does not have; else a word that names no command
+};
+std::optional<Unplaced> FirstUnplaced(const CLI::App& app, std::size_t before) {
+  const std::vector<std::string> kept = app.remaining();
+  bool ended = false;  // the parser keeps the "--" that ends the options among them
+  for (std::size_t i = 0; i < kept.size() && i < before; ++i) {
+    if (kept[i] == "--" && !ended) {
+      ended = true;
+    } else {
+      return Unplaced{kept[i], !ended && !kept[i].empty() && kept[i][0] == '-'};
+    }
+  }
+  return std::nullopt;
+}
+
+// A command line the parser stopped at: --help or --version, printed, or a usage error, told.
+// Returns the exit code.
+int Refused(CLI::App& app, std::size_t before, const CLI::ParseError& error) {
+  // A word before the command is told of first, whatever the parser found after it.
+  const std::optional<Unplaced> unplaced = FirstUnplaced(app, before);
+  if (unplaced && !unplaced->word.empty()) {  // an empty word gets the parser's message
+    std::fprintf(stderr,
+                 unplaced->option ? "slhost: unknown option %s (slhost --help lists the options)\n"
+                                  : "slhost: unknown command %s (slhost --help lists them)\n",
+                 unplaced->word.c_str());
+    return kUsage;
+  }
+  if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {  // --help, --version
+    app.exit(error);  // the help of the command it was asked of, on standard output
+    return Printed();
+  }
+  const std::string command = unplaced ? "" : CommandOf(app);
+  const std::string slhost = command.empty() ? "slhost" : "slhost " + command;
+  std::fprintf(stderr, "%s: %s\nRun '%s --help' for more information.\n", slhost.c_str(),
+               error.what(), slhost.c_str());
+  return kUsage;
+}
+
 int Main(const std::vector<std::string>& args) {
   Parsed parsed;
   CLI::App app(
@@ -205,39 +236,30 @@ int Main(const std::vector<std::string>& args) {
   app.require_subcommand(0, 1);
   app.footer(kFooter);
   for (const Command& command : Commands()) AddCommand(app, command, &parsed);
+  // "slhost help [WORDS...]" is "slhost [WORDS...] --help". The parser has no such command; this
+  // one, unlisted, takes the rest of the line as it stands and hands it back.
+  CLI::App* help = app.add_subcommand("help")->group("")->prefix_command();
+  help->set_help_flag();
 
-  std::vector<std::string> line = args;
-  std::string unknown;
-  std::string word = CommandWord(line, &unknown);
-  if (word == "help") {  // "slhost help [COMMAND]" is "slhost [COMMAND] --help"
-    line.erase(std::find(line.begin() + 1, line.end(), word));
-    line.push_back("--help");
-    word = CommandWord(line, &unknown);
+  // The parser keeps what no option or command took in one list, before the command and after
+  // it; how many came before is noted as the command begins.
+  std::size_t before = args.size();
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+    sub->preparse_callback([&](std::size_t) { before = app.remaining().size(); });
   }
-  if (!unknown.empty()) {
-    std::fprintf(stderr, "slhost: unknown option %s (slhost --help lists the options)\n",
-                 unknown.c_str());
-    return kUsage;
-  }
-  const bool known = std::any_of(Commands().begin(), Commands().end(),
-                                 [&](const Command& c) { return word == c.name; });
-  if (!word.empty() && !known) {
-    std::fprintf(stderr, "slhost: unknown command %s (slhost --help lists them)\n", word.c_str());
-    return kUsage;
-  }
-  std::vector<std::string> reversed(line.rbegin(), line.rend() - 1);  // CLI11 takes them so
+
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
   try {
-    app.parse(reversed);
-  } catch (const CLI::CallForHelp& help) {
-    app.exit(help);  // the help of the command it was asked of, on standard output
-    return Printed();
-  } catch (const CLI::CallForVersion& version) {
-    app.exit(version);
-    return Printed();
+    app.parse(static_cast<int>(argv.size()), argv.data());
   } catch (const CLI::ParseError& error) {
-    std::fprintf(stderr, "slhost%s%s: %s\nRun 'slhost%s%s --help' for more information.\n",
-                 known ? " " : "", word.c_str(), error.what(), known ? " " : "", word.c_str());
-    return kUsage;
+    return Refused(app, before, error);
+  }
+  if (help->parsed()) {
+    std::vector<std::string> line = {args.front()};
+    for (const std::string& word : help->remaining()) line.push_back(word);
+    line.push_back("--help");
+    return Main(line);
   }
   if (parsed.command == nullptr) {
     std::fprintf(stderr, "%s", app.help().c_str());
