@@ -1,8 +1,8 @@
 // slhost's commands: the list, one line each, then what --help says of each.
+#include "commands.h"
+
 #include <cstdio>
 #include <cstdlib>
-
-#include "command.h"
 
 namespace slhost {
 

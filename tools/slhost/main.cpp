@@ -19,6 +19,7 @@
 
 #include "archive.h"
 #include "command.h"
+#include "commands.h"
 #include "console.h"
 #include "output.h"
 #include "slservices/sdk/sdk.hpp"
