@@ -89,133 +89,113 @@ class FileSystemBase : public HostObject {
     return static_cast<FileSystemBase*>(
         Owner<SLFileSystem>(reinterpret_cast<ServiceObject*>(table)));
   }
-  template <class Body>
-  static SLResult Run(SLFileSystem* table, const char* entry, const char* function, uint32_t line,
-                      Body&& body) {
-    return Self(table)->RunEntry({entry, function, kSource, line}, body);
-  }
   // An entry that takes only a path.
-  template <SLResult (FileSystemBase::*Method)(std::u16string_view)>
-  static SLResult PathEntry(SLFileSystem* table, const SLChar16* path, const char* entry,
-                            const char* function, uint32_t line) {
-    return Run(table, entry, function, line, [&] {
-      return path == nullptr ? SL_INVALID_ARGUMENT : (Self(table)->*Method)(path);
-    });
+  SLResult PathEntry(const SLChar16* path,
+                     SLResult (FileSystemBase::*method)(std::u16string_view)) {
+    return path == nullptr ? SL_INVALID_ARGUMENT : (this->*method)(path);
+  }
+
+// One table entry, named once: it runs its body as RunEntry does, and a failure's record names
+// the entry, the function "sl::sdk::FileSystemBase::<entry>" and the line the entry is written on.
+// The first parameter is the table, `self`; the body is a braced block giving an SLResult.
+#define SLSERVICES_FS_ENTRY(Name, Params, ...)                                                 \
+  shell_.table.Name = [] Params {                                                              \
+    return Self(self)->RunEntry({#Name, "sl::sdk::FileSystemBase::" #Name, kSource, __LINE__}, \
+                                [&]() -> SLResult __VA_ARGS__);                                \
   }
 
   void FillTable() {
     InitShell(shell_, SL_FILESYSTEM_ID, "SLFileSystem", SL_FILESYSTEM_STAMP);
-    SLFileSystem& t = shell_.table;
-    t.GetFileSystemName = [](SLFileSystem* s, uint32_t* atom) {
-      return Run(s, "GetFileSystemName", "sl::sdk::FileSystemBase::GetFileSystemName", __LINE__,
-                 [&] {
-                   if (atom == nullptr) return SL_INVALID_ARGUMENT;
-                   *atom = Self(s)->nameAtom_;
-                   return SL_OK;
-                 });
-    };
-    t.CreateFolder = [](SLFileSystem* s, const SLChar16* path) {
-      return PathEntry<&FileSystemBase::CreateFolder>(
-          s, path, "CreateFolder", "sl::sdk::FileSystemBase::CreateFolder", __LINE__);
-    };
-    t.CreateAllFolders = [](SLFileSystem* s, const SLChar16* path) {
-      return PathEntry<&FileSystemBase::CreateAllFolders>(
-          s, path, "CreateAllFolders", "sl::sdk::FileSystemBase::CreateAllFolders", __LINE__);
-    };
-    t.RemoveFolder = [](SLFileSystem* s, const SLChar16* path) {
-      return PathEntry<&FileSystemBase::RemoveFolder>(
-          s, path, "RemoveFolder", "sl::sdk::FileSystemBase::RemoveFolder", __LINE__);
-    };
-    t.OpenFile = [](SLFileSystem* s, const SLChar16* path, uint32_t mode, SLFileHandle* file) {
-      return Run(s, "OpenFile", "sl::sdk::FileSystemBase::OpenFile", __LINE__, [&] {
-        if (path == nullptr || file == nullptr) return SL_INVALID_ARGUMENT;
-        if ((mode & (SL_OPEN_READ | SL_OPEN_WRITE | SL_OPEN_CREATE)) == 0) {
-          return SL_INVALID_ARGUMENT;
-        }
-        const OpenMode decided = (mode & SL_OPEN_CREATE) != 0  ? OpenMode::Create
-                                 : (mode & SL_OPEN_WRITE) != 0 ? OpenMode::Write
-                                                               : OpenMode::Read;
-        return Self(s)->OpenFile(path, decided, file);
-      });
-    };
-    t.CloseFile = [](SLFileSystem* s, SLFileHandle file) {
-      return Run(s, "CloseFile", "sl::sdk::FileSystemBase::CloseFile", __LINE__,
-                 [&] { return file == nullptr ? SL_INVALID_ARGUMENT : Self(s)->CloseFile(file); });
-    };
-    t.IsFileExists = [](SLFileSystem* s, const SLChar16* path, uint8_t* exists) {
-      return Run(s, "IsFileExists", "sl::sdk::FileSystemBase::IsFileExists", __LINE__, [&] {
-        if (path == nullptr || exists == nullptr) return SL_INVALID_ARGUMENT;
-        bool found = false;
-        const SLResult code = Self(s)->IsFileExists(path, &found);
-        if (!SL_FAILED(code)) *exists = found ? 1 : 0;
-        return code;
-      });
-    };
-    t.ReadFile = [](SLFileSystem* s, SLFileHandle file, void* buffer, uint64_t size,
-                    uint64_t* done) {
-      return Run(s, "ReadFile", "sl::sdk::FileSystemBase::ReadFile", __LINE__, [&] {
-        if (file == nullptr || buffer == nullptr || size == 0) return SL_INVALID_ARGUMENT;
-        uint64_t moved = 0;
-        const SLResult code = Self(s)->ReadFile(file, buffer, size, &moved);
-        if (done != nullptr) *done = moved;
-        return code;
-      });
-    };
-    t.WriteFile = [](SLFileSystem* s, SLFileHandle file, const void* buffer, uint64_t size,
-                     uint64_t* done) {
-      return Run(s, "WriteFile", "sl::sdk::FileSystemBase::WriteFile", __LINE__, [&] {
-        if (file == nullptr || buffer == nullptr || size == 0) return SL_INVALID_ARGUMENT;
-        uint64_t moved = 0;
-        const SLResult code = Self(s)->WriteFile(file, buffer, size, &moved);
-        if (done != nullptr) *done = moved;
-        return code;
-      });
-    };
-    t.FlushFile = [](SLFileSystem* s, SLFileHandle file) {
-      return Run(s, "FlushFile", "sl::sdk::FileSystemBase::FlushFile", __LINE__,
-                 [&] { return file == nullptr ? SL_INVALID_ARGUMENT : Self(s)->FlushFile(file); });
-    };
-    t.GetFilePos = [](SLFileSystem* s, SLFileHandle file, uint64_t* position) {
-      return Run(s, "GetFilePos", "sl::sdk::FileSystemBase::GetFilePos", __LINE__, [&] {
-        if (file == nullptr || position == nullptr) return SL_INVALID_ARGUMENT;
-        return Self(s)->GetFilePos(file, position);
-      });
-    };
-    t.SetFilePos = [](SLFileSystem* s, SLFileHandle file, int64_t position) {
-      return Run(s, "SetFilePos", "sl::sdk::FileSystemBase::SetFilePos", __LINE__, [&] {
-        return file == nullptr ? SL_INVALID_ARGUMENT : Self(s)->SetFilePos(file, position);
-      });
-    };
-    t.GetFileSize = [](SLFileSystem* s, SLFileHandle file, uint64_t* size) {
-      return Run(s, "GetFileSize", "sl::sdk::FileSystemBase::GetFileSize", __LINE__, [&] {
-        if (file == nullptr || size == nullptr) return SL_INVALID_ARGUMENT;
-        return Self(s)->GetFileSize(file, size);
-      });
-    };
-    t.RemoveFile = [](SLFileSystem* s, const SLChar16* path) {
-      return PathEntry<&FileSystemBase::RemoveFile>(
-          s, path, "RemoveFile", "sl::sdk::FileSystemBase::RemoveFile", __LINE__);
-    };
-    t.MakeDIPathFromPath = [](SLFileSystem* s, const SLChar16* path, SLChar16* out, uint64_t n) {
-      return Run(s, "MakeDIPathFromPath", "sl::sdk::FileSystemBase::MakeDIPathFromPath", __LINE__,
-                 [&] { return Self(s)->MakeDIPathFromPath(path, out, n); });
-    };
-    t.MakePathFromDIPath = [](SLFileSystem* s, const SLChar16* path, SLChar16* out, uint64_t n) {
-      return Run(s, "MakePathFromDIPath", "sl::sdk::FileSystemBase::MakePathFromDIPath", __LINE__,
-                 [&] { return Self(s)->MakePathFromDIPath(path, out, n); });
-    };
-    t.Search = [](SLFileSystem* s, const SLChar16* pattern, SLFileSystemSearchResult** result) {
-      return Run(s, "Search", "sl::sdk::FileSystemBase::Search", __LINE__, [&] {
-        if (pattern == nullptr || result == nullptr) return SL_INVALID_ARGUMENT;
-        std::vector<std::u16string> names;
-        const SLResult code = Self(s)->Search(pattern, &names);
-        if (SL_FAILED(code)) return code;
-        if (names.empty()) return Fail(SL_INVALID_ARGUMENT, "nothing matches");
-        *result = (new SearchResult(std::move(names)))->table();  // the caller's one reference
-        return SL_OK;
-      });
-    };
+    SLSERVICES_FS_ENTRY(GetFileSystemName, (SLFileSystem * self, uint32_t * atom), {
+      if (atom == nullptr) return SL_INVALID_ARGUMENT;
+      *atom = Self(self)->nameAtom_;
+      return SL_OK;
+    });
+    SLSERVICES_FS_ENTRY(CreateFolder, (SLFileSystem * self, const SLChar16* path),
+                        { return Self(self)->PathEntry(path, &FileSystemBase::CreateFolder); });
+    SLSERVICES_FS_ENTRY(CreateAllFolders, (SLFileSystem * self, const SLChar16* path),
+                        { return Self(self)->PathEntry(path, &FileSystemBase::CreateAllFolders); });
+    SLSERVICES_FS_ENTRY(RemoveFolder, (SLFileSystem * self, const SLChar16* path),
+                        { return Self(self)->PathEntry(path, &FileSystemBase::RemoveFolder); });
+    SLSERVICES_FS_ENTRY(
+        OpenFile, (SLFileSystem * self, const SLChar16* path, uint32_t mode, SLFileHandle* file), {
+          if (path == nullptr || file == nullptr) return SL_INVALID_ARGUMENT;
+          if ((mode & (SL_OPEN_READ | SL_OPEN_WRITE | SL_OPEN_CREATE)) == 0) {
+            return SL_INVALID_ARGUMENT;
+          }
+          const OpenMode decided = (mode & SL_OPEN_CREATE) != 0  ? OpenMode::Create
+                                   : (mode & SL_OPEN_WRITE) != 0 ? OpenMode::Write
+                                                                 : OpenMode::Read;
+          return Self(self)->OpenFile(path, decided, file);
+        });
+    SLSERVICES_FS_ENTRY(CloseFile, (SLFileSystem * self, SLFileHandle file), {
+      return file == nullptr ? SL_INVALID_ARGUMENT : Self(self)->CloseFile(file);
+    });
+    SLSERVICES_FS_ENTRY(IsFileExists, (SLFileSystem * self, const SLChar16* path, uint8_t* exists),
+                        {
+                          if (path == nullptr || exists == nullptr) return SL_INVALID_ARGUMENT;
+                          bool found = false;
+                          const SLResult code = Self(self)->IsFileExists(path, &found);
+                          if (!SL_FAILED(code)) *exists = found ? 1 : 0;
+                          return code;
+                        });
+    SLSERVICES_FS_ENTRY(
+        ReadFile,
+        (SLFileSystem * self, SLFileHandle file, void* buffer, uint64_t size, uint64_t* done), {
+          if (file == nullptr || buffer == nullptr || size == 0) {
+            return SL_INVALID_ARGUMENT;
+          }
+          uint64_t moved = 0;
+          const SLResult code = Self(self)->ReadFile(file, buffer, size, &moved);
+          if (done != nullptr) *done = moved;
+          return code;
+        });
+    SLSERVICES_FS_ENTRY(
+        WriteFile,
+        (SLFileSystem * self, SLFileHandle file, const void* buffer, uint64_t size, uint64_t* done),
+        {
+          if (file == nullptr || buffer == nullptr || size == 0) {
+            return SL_INVALID_ARGUMENT;
+          }
+          uint64_t moved = 0;
+          const SLResult code = Self(self)->WriteFile(file, buffer, size, &moved);
+          if (done != nullptr) *done = moved;
+          return code;
+        });
+    SLSERVICES_FS_ENTRY(FlushFile, (SLFileSystem * self, SLFileHandle file), {
+      return file == nullptr ? SL_INVALID_ARGUMENT : Self(self)->FlushFile(file);
+    });
+    SLSERVICES_FS_ENTRY(GetFilePos, (SLFileSystem * self, SLFileHandle file, uint64_t * position), {
+      if (file == nullptr || position == nullptr) return SL_INVALID_ARGUMENT;
+      return Self(self)->GetFilePos(file, position);
+    });
+    SLSERVICES_FS_ENTRY(SetFilePos, (SLFileSystem * self, SLFileHandle file, int64_t position), {
+      return file == nullptr ? SL_INVALID_ARGUMENT : Self(self)->SetFilePos(file, position);
+    });
+    SLSERVICES_FS_ENTRY(GetFileSize, (SLFileSystem * self, SLFileHandle file, uint64_t * size), {
+      if (file == nullptr || size == nullptr) return SL_INVALID_ARGUMENT;
+      return Self(self)->GetFileSize(file, size);
+    });
+    SLSERVICES_FS_ENTRY(RemoveFile, (SLFileSystem * self, const SLChar16* path),
+                        { return Self(self)->PathEntry(path, &FileSystemBase::RemoveFile); });
+    SLSERVICES_FS_ENTRY(MakeDIPathFromPath,
+                        (SLFileSystem * self, const SLChar16* path, SLChar16* out, uint64_t n),
+                        { return Self(self)->MakeDIPathFromPath(path, out, n); });
+    SLSERVICES_FS_ENTRY(MakePathFromDIPath,
+                        (SLFileSystem * self, const SLChar16* path, SLChar16* out, uint64_t n),
+                        { return Self(self)->MakePathFromDIPath(path, out, n); });
+    SLSERVICES_FS_ENTRY(
+        Search, (SLFileSystem * self, const SLChar16* pattern, SLFileSystemSearchResult** result), {
+          if (pattern == nullptr || result == nullptr) return SL_INVALID_ARGUMENT;
+          std::vector<std::u16string> names;
+          const SLResult code = Self(self)->Search(pattern, &names);
+          if (SL_FAILED(code)) return code;
+          if (names.empty()) return Fail(SL_INVALID_ARGUMENT, "nothing matches");
+          *result = (new SearchResult(std::move(names)))->table();  // the caller's one reference
+          return SL_OK;
+        });
   }
+#undef SLSERVICES_FS_ENTRY
 
   Shell<SLFileSystem> shell_;
   uint32_t nameAtom_;
