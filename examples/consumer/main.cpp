@@ -1,15 +1,18 @@
 // A host built against the installed package: it loads the module by path, plugs in a file
 // system of its own written on the SDK, and reads one of its files through a file read stream;
 // where the zip library is installed (CONSUMER_ZIP_LIBRARY, from SLSERVICES_ZIP_LIBRARY or
-// pkg-config's zip), it loads that too and asks it for an archive that is not there.
+// pkg-config's zip), it loads that too and asks it for an archive that is not there. Last, it
+// runs the conformance kit of the package's testing component on the SDK's in-memory file system.
 //
 //   consumer [MODULE_PATH]
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <utility>
 
 #include "slservices/sdk/sdk.hpp"
+#include "slservices/testing/conformance.hpp"
 
 namespace {
 
@@ -77,6 +80,13 @@ int main(int argc, char** argv) {
       if (missing.code != SL_NOT_FOUND) return 1;
     }
 #endif
+    auto memory = sl::sdk::MakeRef<sl::sdk::MemoryFileSystem>(module->Atom("Memory"));
+    memory->SetFile("/scratch/.keep", "");
+    std::ostringstream report;
+    if (sl::sdk::CheckFileSystem(memory->table(), {u"/scratch", u"", 2}, report) != 0) {
+      std::cerr << report.str();
+      return 1;
+    }
     std::cout << "consumer: ok\n";
     return 0;
   } catch (const std::exception& error) {

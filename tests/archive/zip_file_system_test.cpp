@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "host/host_support.h"
-#include "slservices/sdk/conformance.hpp"
 #include "slservices/sdk/zip.hpp"
+#include "slservices/testing/conformance.hpp"
 
 namespace {
 

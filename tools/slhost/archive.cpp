@@ -6,8 +6,8 @@
 #include <memory>
 #include <random>
 
-#include "slservices/sdk/conformance.hpp"
 #include "slservices/sdk/zip.hpp"
+#include "slservices/testing/conformance.hpp"
 
 namespace slhost {
 
