@@ -185,6 +185,8 @@ TEST(MemoryFileSystem, AnswersLikeTheDefaultFileSystem) {
     EXPECT_EQ(SL_OS_FAILURE, code([&] { writer.Seek(-1); }));
   }
   EXPECT_EQ(std::string("hello\0\0\0J", 9), memory->FileContents("/a.txt")) << "a gap reads 0";
+  fs.Open("/a.txt", SL_OPEN_READ);  // a closed reader and a closed writer hold the file no more
+  fs.Open("/a.txt", SL_OPEN_WRITE);
   // Through its table: bit 4 wins, a count may be left out, a spent handle is refused.
   SLFileSystem* table = memory->table();
   SLFileHandle file = nullptr;
