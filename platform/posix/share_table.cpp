@@ -77,7 +77,16 @@ struct ShareTable::Shard {
   std::atomic<uint64_t> removals{0};
 };
 
-ShareTable::ShareTable() : shards_(new Shard[kShards]) {}
+// Every shard gets its buckets at once: a shard's first open or search then allocates only its
+// own record, as every later one does, and what a failed allocation leaves is the same whichever
+// shard a handle's address falls in.
+ShareTable::ShareTable() : shards_(new Shard[kShards]) {
+  for (size_t i = 0; i < kShards; ++i) {
+    shards_[i].byFile.reserve(8);
+    shards_[i].handles.reserve(8);
+    shards_[i].searches.reserve(4);
+  }
+}
 
 ShareTable::~ShareTable() = default;
 

@@ -91,6 +91,12 @@ cp --help                  | 0 | out | Usage: slhost cp [OPTIONS] SRC DST
 help cp                    | 0 | out | Usage: slhost cp [OPTIONS] SRC DST
 bogus                      | 2 | err | slhost: unknown command bogus
 --frobnicate demo          | 2 | err | slhost: unknown option --frobnicate
+--frobnicate cp --help     | 2 | err | slhost: unknown option --frobnicate
+-- bogus                   | 2 | err | slhost: unknown command bogus
+-- -x                      | 2 | err | slhost: unknown command -x
+help                       | 0 | out | Usage: slhost [OPTIONS] [SUBCOMMAND]
+help bogus                 | 2 | err | slhost: unknown command bogus
+rm x -- -r                 | 2 | err | slhost rm: The following argument was not expected: -r
 cp only-one                | 2 | err | slhost cp: DST is required
 cp a b c                   | 2 | err | slhost cp: The following argument was not expected: c
 ls -l x                    | 2 | err | slhost ls: The following argument was not expected: -l

@@ -1,10 +1,8 @@
-// Archives and other file systems on slhost's command line: `--fs NAME=zip:PATH` mounts an
-// archive under a name, "NAME:path" addresses a file or folder inside it in every command, and
-// check-fs runs the SDK's conformance kit against a file system.
+// Zip archives as file systems on slhost's command line: `--fs NAME=zip:PATH` mounts an archive
+// under a name, and the archive is opened, through the zip library beside slhost, when a command
+// first reaches into it.
 #pragma once
 
-#include <filesystem>
-#include <optional>
 #include <string>
 
 #include "command.h"
@@ -14,33 +12,17 @@ namespace slhost {
 // Takes one `--fs` value, "NAME=zip:PATH". False, with the reason, when it is malformed.
 bool AddMount(const std::string& spec, std::string* error);
 
-// An operand on its file system: "NAME:inner" for a mounted NAME (opened and registered with
-// `files` under NAME's atom on first use, then found there by name), anything else on the
-// default file system as OperandPath gives it: a colon counts only after a mounted NAME, so
-// "col:on.txt" stays a file name. Nothing, after saying why, when the archive cannot be opened.
-struct Located {
-  Volume volume;
-  std::filesystem::path path;
-};
-std::optional<Located> Locate(const Context& context, const sl::sdk::FileSystemService& files,
-                              const std::string& operand);
+// Whether `name` was mounted with --fs.
+bool IsMounted(const std::string& name);
 
-// Runs `each(volume, path, operand)` for every operand in turn, as Locate places it; an operand
-// that Locate cannot place (it has said why) fails. Stops once standard output has failed.
-// Returns kOk, or the status of the last operand that failed.
-template <class Each>
-int ForEachOperand(Context& context, const sl::sdk::FileSystemService& files, Each each) {
-  int status = kOk;
-  for (const std::string& operand : context.operands) {
-    const std::optional<Located> at = Locate(context, files, operand);
-    const int one = at ? each(at->volume, at->path, operand) : kEntryFailed;
-    if (one != kOk) status = one;
-    if (OutputHasFailed()) break;
-  }
-  return status;
-}
+// The archive mounted as `name`, found through the registry of `files` by the name's atom as
+// any host finds a file system; opened and registered there on first use. Throws when the
+// archive or the zip library cannot be opened.
+sl::sdk::FileSystem Mounted(const Context& context, const sl::sdk::FileSystemService& files,
+                            const std::string& name);
 
-// check-fs FS [--scratch DIR] [--sample PATH] [--threads N]
-int RunCheckFs(Context& context);
+// The zip archive at `path` (UTF-8), opened as file system `name`. Throws as Mounted does.
+sl::sdk::Ref<SLFileSystem> OpenZip(const Context& context, const std::string& name,
+                                   const std::string& path);
 
 }  // namespace slhost

@@ -42,32 +42,6 @@ struct Context {
   }
 };
 
-// An option of a command that takes a value: "--threads N".
-struct ValueOption {
-  const char* name;   // "--threads"
-  const char* value;  // "N", as --help shows it
-  const char* help;
-  unsigned most;  // a number from 1 to `most`; 0 for any text
-};
-
-struct Command {
-  const char* name;
-  // Operands by name, with what each is for --help: one name is repeated (minOperands to
-  // maxOperands times, -1 for no limit), two names are one operand each ("SRC", "DST").
-  const char* operands[2];
-  const char* operandHelp[2];
-  int minOperands;
-  int maxOperands;
-  unsigned flags;                   // the Flag values it accepts
-  std::vector<ValueOption> values;  // the options it accepts that take a value
-  const char* summary;
-  const char* details;
-  int (*run)(Context&);
-};
-
-// Every command, in the order `slhost --help` lists them.
-const std::vector<Command>& Commands();
-
 int RunClasses(Context& context);
 int RunCat(Context& context);
 int RunCp(Context& context);
@@ -76,6 +50,7 @@ int RunRm(Context& context);
 int RunLs(Context& context);
 int RunMkdir(Context& context);
 int RunRmdir(Context& context);
+int RunCheckFs(Context& context);
 int RunDemo(Context& context);
 
 // "slhost cp: <message>" on standard error; returns the exit code given.

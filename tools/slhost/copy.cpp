@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "archive.h"
 #include "command.h"
 #include "console.h"
 #include "diagnosis.h"
 #include "nodes.h"
+#include "operands.h"
 #include "output.h"
 #include "progress.h"
 

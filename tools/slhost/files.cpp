@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "archive.h"
 #include "command.h"
 #include "console.h"
 #include "diagnosis.h"
 #include "nodes.h"
+#include "operands.h"
 #include "output.h"
 
 namespace slhost {

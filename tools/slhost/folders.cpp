@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "archive.h"
 #include "command.h"
 #include "diagnosis.h"
 #include "nodes.h"
+#include "operands.h"
 #include "output.h"
 
 namespace slhost {

@@ -3,21 +3,23 @@
 //
 //   slhost [--module PATH] [--fs NAME=zip:PATH]... COMMAND [OPTIONS] [--] [OPERANDS...]
 //
-// One option parser (CLI11) reads every command line, so every command follows the same
-// conventions: options before or among the operands, "--" ending the options, "-" as an
-// operand for standard input or output, --help on each command, exit code 2 for any usage
-// error, found before anything is touched.
+// One option parser (CLI11) reads every command line as it stands, so every command follows the
+// same conventions: options before or among the operands, "--" ending the options, "-" as an
+// operand for standard input or output, --help on each command (and "slhost help COMMAND"),
+// exit code 2 for any usage error, found before anything is touched. The commands and what they
+// take are the list in commands.cpp.
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "archive.h"
 #include "command.h"
+#include "commands.h"
 #include "console.h"
 #include "output.h"
 #include "slservices/sdk/sdk.hpp"
@@ -27,149 +29,6 @@
 #endif
 
 namespace slhost {
-
-const std::vector<Command>& Commands() {
-  static const std::vector<Command> commands = {
-      {"classes",
-       {},
-       {},
-       0,
-       0,
-       0,
-       {},
-       "the module's classes, their atoms and each interface's table header",
-       "Lists the classes ReflectServiceObjectInfo gives, with the atom of each name, then\n"
-       "creates one object of each interface and prints its table header: interface id (and\n"
-       "whether it is the FNV-1a hash of the name), table size, end marker, stamp and entries.",
-       RunClasses},
-      {"cat",
-       {"FILE"},
-       {"files to write out; - is standard input"},
-       1,
-       -1,
-       0,
-       {},
-       "write files to standard output",
-       "Reads each FILE through the default file system's ReadFile entry (NAME:PATH: the\n"
-       "archive's, see --fs) and writes it to standard output, byte for byte. FILE '-' is\n"
-       "standard input.",
-       RunCat},
-      {"cp",
-       {"SRC", "DST"},
-       {"what to copy; - is standard input", "where to: a file or a folder; - is standard output"},
-       2,
-       2,
-       kRecursive,
-       {},
-       "copy a file, or with -r a folder",
-       "Copies SRC to DST, or into DST when DST is a folder, through the default file system's\n"
-       "ReadFile and WriteFile entries in blocks of 1 MiB, checking every count, and flushes\n"
-       "the copy to the disk once at the end. The copy is written beside DST and takes its\n"
-       "place when complete: a copy that fails leaves no part of itself, and a file it was to\n"
-       "replace stays whole (a device or a FIFO is written in place). SRC '-' is standard\n"
-       "input, DST '-' standard output. Without -r a link is followed and a FIFO read.\n"
-       "-r copies a folder and all it holds (a SRC named . or .. puts what it holds into DST)\n"
-       "and stops at the first failure. It copies symbolic links as links, never what they\n"
-       "lead to, on the default file system; where the system makes no link (Windows without\n"
-       "the right to) and for an archive it leaves the link out with a message. FIFOs,\n"
-       "sockets and devices are left out with a message each; the copy goes on, and the exit\n"
-       "code is 1. On a terminal, files of 1 MiB or more show a progress bar on standard\n"
-       "error. SRC may be NAME:PATH in an archive mounted with --fs; an archive takes no\n"
-       "copy in.",
-       RunCp},
-      {"ls",
-       {"PATTERN"},
-       {"a folder, or a path whose last part may hold * and ?"},
-       1,
-       1,
-       kAll,
-       {},
-       "list names matching a wildcard pattern (or a folder's contents)",
-       "Searches with the default file system (or an archive's, for NAME:PATTERN): '*' and\n"
-       "'?' in the last part of PATTERN. A PATTERN without wildcards that names a folder\n"
-       "lists the folder. Names come sorted; -a also shows \".\" and \"..\". Finding nothing\n"
-       "is a failure, and so is a folder that may not be read; the message says which.",
-       RunLs},
-      {"mkdir",
-       {"DIR"},
-       {"folders to create"},
-       1,
-       -1,
-       kParents,
-       {},
-       "create folders",
-       "Creates each folder; its parent must exist. -p creates every missing folder on the way\n"
-       "and accepts folders that exist already.",
-       RunMkdir},
-      {"rm",
-       {"PATH"},
-       {"files (with -r also folders) to remove"},
-       1,
-       -1,
-       kRecursive,
-       {},
-       "remove files, or with -r folders and all they hold",
-       "Removes each file (a link is removed, never followed). -r also removes folders with\n"
-       "everything in them, and stops at the first failure.",
-       RunRm},
-      {"rmdir",
-       {"DIR"},
-       {"empty folders to remove"},
-       1,
-       -1,
-       0,
-       {},
-       "remove empty folders",
-       "Removes each folder; it must be empty.",
-       RunRmdir},
-      {"stat",
-       {"PATH"},
-       {"files or folders to look at"},
-       1,
-       -1,
-       0,
-       {},
-       "whether a path exists, file or folder, and a file's size",
-       "Prints for each path whether it exists (yes, no, or unknown behind a folder that may\n"
-       "not be read), what it is (file, folder, link, FIFO, socket or device), a file's size\n"
-       "in bytes and what a link leads to. A link is shown as itself (PATH/ is the folder it\n"
-       "leads to); nothing is opened to find out. A path that is not there makes the exit\n"
-       "code 1.",
-       RunStat},
-      {"check-fs",
-       {"FS"},
-       {"\"Default\", a NAME given with --fs, zip:PATH (an archive), or memory"},
-       1,
-       1,
-       0,
-       {{"--scratch", "DIR", "a folder the kit may fill (without one: checked as read-only)", 0},
-        {"--sample", "PATH", "a file to read (else one is written or found)", 0},
-        {"--threads", "N", "readers at once in the thread check: 1 to 256, default 4", 256}},
-       "run the conformance kit against a file system",
-       "Drives a file system through what streams and the registry rely on, one line per\n"
-       "check and a summary; exit code 1 when a check fails. FS is a registered name\n"
-       "(\"Default\", or a NAME given with --fs), zip:PATH (an archive), or memory (the SDK's\n"
-       "in-memory file system). Default is given a temporary scratch folder of its own.\n"
-       "Each line is printed as its check ends, into a pipe too. The kit reads no more than\n"
-       "the sample's first MiB, so a huge file (an archive member that unpacks to gigabytes)\n"
-       "is checked in the same time and memory as a small one; on a file system without a\n"
-       "file (an empty archive) the checks that read one are skipped.",
-       RunCheckFs},
-      {"demo",
-       {},
-       {},
-       0,
-       0,
-       0,
-       {},
-       "a narrated walk through the whole module in a temporary folder",
-       "Shows classes, both services, files and folders, search, streams over memory,\n"
-       "callbacks and files, an in-memory file system plugged into the registry, a failure and\n"
-       "its error record, weak and counted references, and the clean release of everything.",
-       RunDemo},
-  };
-  return commands;
-}
 
 namespace {
 
@@ -209,37 +68,19 @@ struct Parsed {
   std::vector<std::string> mounts;  // the --fs values
 };
 
-// The first word that is neither an option nor the value of --module or --fs: the command's
-// name. An
-// option before it that slhost does not have goes to `unknown`.
-std::string CommandWord(const std::vector<std::string>& args, std::string* unknown) {
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--") return i + 1 < args.size() ? args[i + 1] : "";
-    if (arg == "--module" || arg == "--fs") {
-      ++i;
-    } else if (arg.empty() || arg[0] != '-') {
-      return arg;
-    } else if (unknown->empty() && arg != "-h" && arg != "--help" && arg != "--version" &&
-               arg.rfind("--module=", 0) != 0 && arg.rfind("--fs=", 0) != 0) {
-      *unknown = arg;
-    }
-  }
-  return "";
-}
-
 void AddCommand(CLI::App& app, const Command& command, Parsed* parsed) {
-  CLI::App* sub = app.add_subcommand(command.name, command.summary);
-  sub->footer(command.details);
-  sub->callback([parsed, &command] {
+  const CommandHelp& help = HelpOf(command.name);
+  CLI::App* sub = app.add_subcommand(command.name, help.summary);
+  sub->footer(help.details);
+  const bool twoOperands = command.operands.size() == 2;
+  sub->callback([parsed, &command, twoOperands] {
     parsed->command = &command;
-    if (command.operands[1] != nullptr)
-      parsed->operands.assign(std::begin(parsed->slots), std::end(parsed->slots));
+    if (twoOperands) parsed->operands.assign(std::begin(parsed->slots), std::end(parsed->slots));
   });
-  const auto flag = [&](Flag bit, const char* name, const char* help) {
+  const auto flag = [&](Flag bit, const char* name, const char* text) {
     if (command.flags & bit)
       sub->add_flag_callback(
-          name, [parsed, bit] { parsed->flags |= bit; }, help);
+          name, [parsed, bit] { parsed->flags |= bit; }, text);
   };
   flag(kAll, "-a", "also list \".\" and \"..\"");
   flag(kParents, "-p", "create missing folders on the way; an existing folder is no failure");
@@ -248,20 +89,20 @@ void AddCommand(CLI::App& app, const Command& command, Parsed* parsed) {
     const std::string name = option.name;
     CLI::Option* added = sub->add_option_function<std::string>(
         name, [parsed, name](const std::string& value) { parsed->values[name] = value; },
-        option.help);
+        help.For(name));
     added->type_name(option.value);
     if (option.most != 0) added->check(CLI::Range(1u, option.most).description(""));
   }
-  if (command.operands[1] != nullptr) {
-    for (size_t i = 0; i < std::size(command.operands); ++i) {
-      sub->add_option(command.operands[i], parsed->slots[i], command.operandHelp[i])
+  if (twoOperands) {
+    for (size_t i = 0; i < std::size(parsed->slots); ++i) {
+      sub->add_option(command.operands[i], parsed->slots[i], help.For(command.operands[i]))
           ->required()
           ->type_name("");
     }
-  } else if (command.operands[0] != nullptr) {
-    sub->add_option(command.operands[0], parsed->operands, command.operandHelp[0])
-        ->expected(command.minOperands, command.maxOperands)
-        ->required(command.minOperands > 0)
+  } else if (!command.operands.empty()) {
+    sub->add_option(command.operands[0], parsed->operands, help.For(command.operands[0]))
+        ->expected(command.leastOperands, command.mostOperands)
+        ->required(command.leastOperands > 0)
         ->type_name("");
   }
 }
@@ -329,6 +170,55 @@ int Printed() {
   return kEntryFailed;
 }
 
+// The command a command line reached, empty before one: "cp".
+std::string CommandOf(const CLI::App& app) {
+  const std::vector<const CLI::App*> reached =
+      app.get_subcommands([](const CLI::App* sub) { return sub->parsed(); });
+  return reached.empty() ? "" : reached.front()->get_name();
+}
+
+// The first word before the command that slhost could not place, of the `before` words the
+// parser kept there.
+struct Unplaced {
+  std::string word;
+  bool option;  // an option slhost does not have; else a word that names no command
+};
+std::optional<Unplaced> FirstUnplaced(const CLI::App& app, std::size_t before) {
+  const std::vector<std::string> kept = app.remaining();
+  bool ended = false;  // the parser keeps the "--" that ends the options among them
+  for (std::size_t i = 0; i < kept.size() && i < before; ++i) {
+    if (kept[i] == "--" && !ended) {
+      ended = true;
+    } else {
+      return Unplaced{kept[i], !ended && !kept[i].empty() && kept[i][0] == '-'};
+    }
+  }
+  return std::nullopt;
+}
+
+// A command line the parser stopped at: --help or --version, printed, or a usage error, told.
+// Returns the exit code.
+int Refused(CLI::App& app, std::size_t before, const CLI::ParseError& error) {
+  // A word before the command is told of first, whatever the parser found after it.
+  const std::optional<Unplaced> unplaced = FirstUnplaced(app, before);
+  if (unplaced && !unplaced->word.empty()) {  // an empty word gets the parser's message
+    std::fprintf(stderr,
+                 unplaced->option ? "slhost: unknown option %s (slhost --help lists the options)\n"
+                                  : "slhost: unknown command %s (slhost --help lists them)\n",
+                 unplaced->word.c_str());
+    return kUsage;
+  }
+  if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {  // --help, --version
+    app.exit(error);  // the help of the command it was asked of, on standard output
+    return Printed();
+  }
+  const std::string command = unplaced ? "" : CommandOf(app);
+  const std::string slhost = command.empty() ? "slhost" : "slhost " + command;
+  std::fprintf(stderr, "%s: %s\nRun '%s --help' for more information.\n", slhost.c_str(),
+               error.what(), slhost.c_str());
+  return kUsage;
+}
+
 int Main(const std::vector<std::string>& args) {
   Parsed parsed;
   CLI::App app(
@@ -347,39 +237,30 @@ int Main(const std::vector<std::string>& args) {
   app.require_subcommand(0, 1);
   app.footer(kFooter);
   for (const Command& command : Commands()) AddCommand(app, command, &parsed);
+  // "slhost help [WORDS...]" is "slhost [WORDS...] --help". The parser has no such command; this
+  // one, unlisted, takes the rest of the line as it stands and hands it back.
+  CLI::App* help = app.add_subcommand("help")->group("")->prefix_command();
+  help->set_help_flag();
 
-  std::vector<std::string> line = args;
-  std::string unknown;
-  std::string word = CommandWord(line, &unknown);
-  if (word == "help") {  // "slhost help [COMMAND]" is "slhost [COMMAND] --help"
-    line.erase(std::find(line.begin() + 1, line.end(), word));
-    line.push_back("--help");
-    word = CommandWord(line, &unknown);
+  // The parser keeps what no option or command took in one list, before the command and after
+  // it; how many came before is noted as the command begins.
+  std::size_t before = args.size();
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+    sub->preparse_callback([&](std::size_t) { before = app.remaining().size(); });
   }
-  if (!unknown.empty()) {
-    std::fprintf(stderr, "slhost: unknown option %s (slhost --help lists the options)\n",
-                 unknown.c_str());
-    return kUsage;
-  }
-  const bool known = std::any_of(Commands().begin(), Commands().end(),
-                                 [&](const Command& c) { return word == c.name; });
-  if (!word.empty() && !known) {
-    std::fprintf(stderr, "slhost: unknown command %s (slhost --help lists them)\n", word.c_str());
-    return kUsage;
-  }
-  std::vector<std::string> reversed(line.rbegin(), line.rend() - 1);  // CLI11 takes them so
+
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
   try {
-    app.parse(reversed);
-  } catch (const CLI::CallForHelp& help) {
-    app.exit(help);  // the help of the command it was asked of, on standard output
-    return Printed();
-  } catch (const CLI::CallForVersion& version) {
-    app.exit(version);
-    return Printed();
+    app.parse(static_cast<int>(argv.size()), argv.data());
   } catch (const CLI::ParseError& error) {
-    std::fprintf(stderr, "slhost%s%s: %s\nRun 'slhost%s%s --help' for more information.\n",
-                 known ? " " : "", word.c_str(), error.what(), known ? " " : "", word.c_str());
-    return kUsage;
+    return Refused(app, before, error);
+  }
+  if (help->parsed()) {
+    std::vector<std::string> line = {args.front()};
+    for (const std::string& word : help->remaining()) line.push_back(word);
+    line.push_back("--help");
+    return Main(line);
   }
   if (parsed.command == nullptr) {
     std::fprintf(stderr, "%s", app.help().c_str());
