@@ -121,9 +121,7 @@ void ZipFileSystem::Index() {
 }
 
 ZipFileSystem::~ZipFileSystem() {
-  for (auto& [id, handle] : handles_) {
-    if (handle->file != nullptr) zip_fclose(handle->file);
-  }
+  CloseOpenFiles();       // their libzip files go before the archive
   zip_discard(archive_);  // opened read-only: nothing to write back
 }
 
@@ -154,169 +152,157 @@ SLResult ZipFileSystem::ReadOnly(std::u16string_view path) {
   return SL_FAILED(code) ? code : Fail(SL_ACCESS_DENIED, "the archive is read-only");
 }
 
-SLResult ZipFileSystem::WriteFile(SLFileHandle, const void*, uint64_t, uint64_t*) {
-  return Fail(SL_ACCESS_DENIED, "the archive is read-only");
-}
+// An open member: its own libzip file, read under the file system's lock.
+class ZipFileSystem::Member final : public sdk::FileBase {
+ public:
+  Member(ZipFileSystem& fs, const Node& node) : fs_(fs), node_(node) {}
+  ~Member() override {
+    std::lock_guard<std::mutex> guard(fs_.lock_);
+    if (file_ != nullptr) zip_fclose(file_);
+  }
+  // Opened at once, so that an encrypted or unreadable member fails at OpenFile, not at the
+  // first read.
+  SLResult Start();
+  SLResult Read(uint64_t offset, void* buffer, uint64_t size, uint64_t* done) override;
+  SLResult Write(uint64_t, const void*, uint64_t, uint64_t*) override {
+    return Fail(SL_ACCESS_DENIED, "the archive is read-only");
+  }
+  SLResult Size(uint64_t* size) override {
+    *size = node_.size;
+    return SL_OK;
+  }
 
-ZipFileSystem::Handle* ZipFileSystem::HandleOf(SLFileHandle file) {
-  const auto found = handles_.find(reinterpret_cast<uintptr_t>(file));
-  return found != handles_.end() ? found->second.get() : nullptr;
-}
+ private:
+  // Puts the libzip file at `target`: seeks where libzip can, else reopens (only when going
+  // back) and reads forward.
+  SLResult MoveTo(uint64_t target);
+  SLResult FileFailure(const char* doing);
+  // Reads up to `size` bytes at `offset` straight from libzip into `buffer`.
+  SLResult ReadMember(uint64_t offset, char* buffer, uint64_t size, uint64_t* done);
 
-SLResult ZipFileSystem::OpenFile(std::u16string_view path, sdk::OpenMode mode, SLFileHandle* file) {
+  ZipFileSystem& fs_;
+  const Node& node_;
+  zip_file* file_ = nullptr;  // null after a failed read: the next one reopens the member
+  uint64_t at_ = 0;           // where `file_` stands
+  // Small reads are served from one larger read of libzip: each libzip read passes through
+  // several layers (checksum, inflate, the archive file), so fewer and larger reads are
+  // cheaper. `ahead_` holds the member's bytes from `aheadAt_` on.
+  std::vector<char> ahead_;
+  uint64_t aheadAt_ = 0;
+};
+
+SLResult ZipFileSystem::OpenFile(std::u16string_view path, sdk::OpenMode mode,
+                                 std::unique_ptr<sdk::FileBase>* file) {
   std::u16string key;
   if (const SLResult code = KeyOf(path, &key); SL_FAILED(code)) return code;
   if (mode != sdk::OpenMode::Read) return Fail(SL_ACCESS_DENIED, "the archive is read-only");
   const Node* node = Find(key);
   if (node == nullptr) return Fail(SL_NOT_FOUND, "no such member: " + sdk::ToUtf8(key));
   if (node->folder) return Fail(SL_ACCESS_DENIED, "a folder: " + sdk::ToUtf8(key));
-  auto handle = std::make_unique<Handle>();
-  handle->node = node;
-  std::lock_guard<std::mutex> guard(lock_);
-  // Opened now so that an encrypted or unreadable member fails here, not at the first read.
-  handle->file = zip_fopen_index(archive_, node->index, 0);
-  if (handle->file == nullptr) {
-    const int code = zip_error_code_zip(zip_get_error(archive_));
-    const std::string why = node->name + " (libzip: " + zip_strerror(archive_) + ")";
-    zip_error_clear(archive_);
-    if (code == ZIP_ER_NOPASSWD || code == ZIP_ER_WRONGPASSWD) {
-      return Fail(SL_ACCESS_DENIED, "an encrypted member: " + why);
-    }
-    return Fail(SL_OS_FAILURE, "cannot open the member " + why);
+  auto member = std::make_unique<Member>(*this, *node);
+  if (const SLResult code = member->Start(); SL_FAILED(code)) return code;
+  *file = std::move(member);
+  return SL_OK;
+}
+
+SLResult ZipFileSystem::Member::Start() {
+  std::lock_guard<std::mutex> guard(fs_.lock_);
+  file_ = zip_fopen_index(fs_.archive_, node_.index, 0);
+  if (file_ != nullptr) return SL_OK;
+  const int code = zip_error_code_zip(zip_get_error(fs_.archive_));
+  const std::string why = node_.name + " (libzip: " + zip_strerror(fs_.archive_) + ")";
+  zip_error_clear(fs_.archive_);
+  if (code == ZIP_ER_NOPASSWD || code == ZIP_ER_WRONGPASSWD) {
+    return Fail(SL_ACCESS_DENIED, "an encrypted member: " + why);
   }
-  const uintptr_t id = nextHandle_++;
-  handles_[id] = std::move(handle);
-  *file = reinterpret_cast<SLFileHandle>(id);
-  return SL_OK;
+  return Fail(SL_OS_FAILURE, "cannot open the member " + why);
 }
 
-SLResult ZipFileSystem::CloseFile(SLFileHandle file) {
-  std::lock_guard<std::mutex> guard(lock_);
-  const auto found = handles_.find(reinterpret_cast<uintptr_t>(file));
-  if (found == handles_.end()) return Fail(SL_OS_FAILURE, "bad handle");
-  if (found->second->file != nullptr) zip_fclose(found->second->file);
-  handles_.erase(found);
-  return SL_OK;
-}
-
-SLResult ZipFileSystem::FileFailure(Handle& handle, const char* doing) {
-  const zip_error_t* error = zip_file_get_error(handle.file);
+SLResult ZipFileSystem::Member::FileFailure(const char* doing) {
+  const zip_error_t* error = zip_file_get_error(file_);
   const bool checksum = zip_error_code_zip(error) == ZIP_ER_CRC;
-  const std::string why = zip_file_strerror(handle.file);
+  const std::string why = zip_file_strerror(file_);
   // The next read starts afresh from the member's beginning and meets the same fault.
-  zip_fclose(handle.file);
-  handle.file = nullptr;
-  handle.at = 0;
+  zip_fclose(file_);
+  file_ = nullptr;
+  at_ = 0;
   if (checksum) {
-    return Fail(SL_OS_FAILURE, "the member " + handle.node->name +
-                                   " fails its checksum (CRC-32): its data is damaged");
+    return Fail(SL_OS_FAILURE,
+                "the member " + node_.name + " fails its checksum (CRC-32): its data is damaged");
   }
   return Fail(SL_OS_FAILURE,
-              std::string(doing) + " the member " + handle.node->name + " (libzip: " + why + ")");
+              std::string(doing) + " the member " + node_.name + " (libzip: " + why + ")");
 }
 
-SLResult ZipFileSystem::MoveTo(Handle& handle, uint64_t target) {
-  if (handle.file != nullptr && handle.at == target) return SL_OK;
-  if (handle.file != nullptr && handle.node->stored &&
-      zip_fseek(handle.file, static_cast<zip_int64_t>(target), SEEK_SET) == 0) {
-    handle.at = target;
+SLResult ZipFileSystem::Member::MoveTo(uint64_t target) {
+  if (file_ != nullptr && at_ == target) return SL_OK;
+  if (file_ != nullptr && node_.stored &&
+      zip_fseek(file_, static_cast<zip_int64_t>(target), SEEK_SET) == 0) {
+    at_ = target;
     return SL_OK;
   }
-  if (handle.file == nullptr || target < handle.at) {
-    if (handle.file != nullptr) zip_fclose(handle.file);
-    handle.file = zip_fopen_index(archive_, handle.node->index, 0);
-    handle.at = 0;
-    if (handle.file == nullptr) {
-      const std::string why = zip_strerror(archive_);
-      zip_error_clear(archive_);
+  if (file_ == nullptr || target < at_) {
+    if (file_ != nullptr) zip_fclose(file_);
+    file_ = zip_fopen_index(fs_.archive_, node_.index, 0);
+    at_ = 0;
+    if (file_ == nullptr) {
+      const std::string why = zip_strerror(fs_.archive_);
+      zip_error_clear(fs_.archive_);
       return Fail(SL_OS_FAILURE,
-                  "cannot reopen the member " + handle.node->name + " (libzip: " + why + ")");
+                  "cannot reopen the member " + node_.name + " (libzip: " + why + ")");
     }
   }
   char skipped[16384];
-  while (handle.at < target) {
+  while (at_ < target) {
     const zip_int64_t n =
-        zip_fread(handle.file, skipped, std::min<uint64_t>(sizeof(skipped), target - handle.at));
-    if (n < 0) return FileFailure(handle, "skipping in");
+        zip_fread(file_, skipped, std::min<uint64_t>(sizeof(skipped), target - at_));
+    if (n < 0) return FileFailure("skipping in");
     if (n == 0) break;  // shorter than its index says: the read that follows finds the end
-    handle.at += static_cast<uint64_t>(n);
+    at_ += static_cast<uint64_t>(n);
   }
   return SL_OK;
 }
 
-SLResult ZipFileSystem::ReadMember(Handle& handle, char* buffer, uint64_t size, uint64_t* done) {
-  if (const SLResult code = MoveTo(handle, handle.position); SL_FAILED(code)) return code;
-  const uint64_t wanted = std::min(size, handle.node->size - handle.position);
-  const zip_int64_t n = zip_fread(handle.file, buffer, wanted);
-  if (n < 0) return FileFailure(handle, "reading");
+SLResult ZipFileSystem::Member::ReadMember(uint64_t offset, char* buffer, uint64_t size,
+                                           uint64_t* done) {
+  if (const SLResult code = MoveTo(offset); SL_FAILED(code)) return code;
+  const uint64_t wanted = std::min(size, node_.size - offset);
+  const zip_int64_t n = zip_fread(file_, buffer, wanted);
+  if (n < 0) return FileFailure("reading");
   // libzip compares the checksum when it meets the end of the data: a read that reaches the
   // member's end asks for one byte more, so that a damaged member fails here.
   char beyond = 0;
-  if (static_cast<uint64_t>(n) == wanted && handle.position + wanted == handle.node->size &&
-      zip_fread(handle.file, &beyond, 1) != 0) {
-    return FileFailure(handle, "reading the end of");
+  if (static_cast<uint64_t>(n) == wanted && offset + wanted == node_.size &&
+      zip_fread(file_, &beyond, 1) != 0) {
+    return FileFailure("reading the end of");
   }
-  handle.at += static_cast<uint64_t>(n);
+  at_ += static_cast<uint64_t>(n);
   *done = static_cast<uint64_t>(n);
   return SL_OK;
 }
 
-SLResult ZipFileSystem::ReadFile(SLFileHandle file, void* buffer, uint64_t size, uint64_t* done) {
+SLResult ZipFileSystem::Member::Read(uint64_t offset, void* buffer, uint64_t size, uint64_t* done) {
   constexpr uint64_t kAhead = 64 * 1024;
-  std::lock_guard<std::mutex> guard(lock_);
-  Handle* handle = HandleOf(file);
-  if (handle == nullptr) return Fail(SL_OS_FAILURE, "bad handle");
-  if (handle->position >= handle->node->size) {
+  if (offset >= node_.size) {
     *done = 0;
     return SL_OK;
   }
-  const bool buffered = handle->position >= handle->aheadAt &&
-                        handle->position < handle->aheadAt + handle->ahead.size();
+  std::lock_guard<std::mutex> guard(fs_.lock_);
+  const bool buffered = offset >= aheadAt_ && offset < aheadAt_ + ahead_.size();
   if (!buffered && size >= kAhead) {
-    if (const SLResult code = ReadMember(*handle, static_cast<char*>(buffer), size, done);
-        SL_FAILED(code)) {
-      return code;
-    }
-    handle->position += *done;
-    return SL_OK;
+    return ReadMember(offset, static_cast<char*>(buffer), size, done);
   }
   if (!buffered) {
-    handle->ahead.resize(kAhead);
+    ahead_.resize(kAhead);
     uint64_t filled = 0;
-    const SLResult code = ReadMember(*handle, handle->ahead.data(), kAhead, &filled);
-    handle->ahead.resize(SL_FAILED(code) ? 0 : static_cast<size_t>(filled));
-    handle->aheadAt = handle->position;
+    const SLResult code = ReadMember(offset, ahead_.data(), kAhead, &filled);
+    ahead_.resize(SL_FAILED(code) ? 0 : static_cast<size_t>(filled));
+    aheadAt_ = offset;
     if (SL_FAILED(code)) return code;
   }
-  const uint64_t offset = handle->position - handle->aheadAt;
-  *done = std::min<uint64_t>(size, handle->ahead.size() - offset);
-  std::memcpy(buffer, handle->ahead.data() + offset, static_cast<size_t>(*done));
-  handle->position += *done;
-  return SL_OK;
-}
-
-SLResult ZipFileSystem::GetFilePos(SLFileHandle file, uint64_t* position) {
-  std::lock_guard<std::mutex> guard(lock_);
-  Handle* handle = HandleOf(file);
-  if (handle == nullptr) return Fail(SL_OS_FAILURE, "bad handle");
-  *position = handle->position;
-  return SL_OK;
-}
-
-SLResult ZipFileSystem::SetFilePos(SLFileHandle file, int64_t position) {
-  std::lock_guard<std::mutex> guard(lock_);
-  Handle* handle = HandleOf(file);
-  if (handle == nullptr) return Fail(SL_OS_FAILURE, "bad handle");
-  if (position < 0) return Fail(SL_OS_FAILURE, "a negative position");
-  handle->position = static_cast<uint64_t>(position);  // the next read moves the member there
-  return SL_OK;
-}
-
-SLResult ZipFileSystem::GetFileSize(SLFileHandle file, uint64_t* size) {
-  std::lock_guard<std::mutex> guard(lock_);
-  Handle* handle = HandleOf(file);
-  if (handle == nullptr) return Fail(SL_OS_FAILURE, "bad handle");
-  *size = handle->node->size;
+  const uint64_t skip = offset - aheadAt_;
+  *done = std::min<uint64_t>(size, ahead_.size() - skip);
+  std::memcpy(buffer, ahead_.data() + skip, static_cast<size_t>(*done));
   return SL_OK;
 }
 

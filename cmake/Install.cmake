@@ -4,6 +4,7 @@
 #
 #   find_package(slservices CONFIG REQUIRED)
 #   target_link_libraries(host PRIVATE slservices::sdk)  # headers; load the module by path
+#   target_link_libraries(host_tests PRIVATE slservices::testing)  # the conformance kit
 #   target_link_libraries(host PRIVATE slservices::headers)  # the C headers alone, for C hosts
 #   ${SLSERVICES_MODULE}, ${SLSERVICES_ATOM_LIBRARY}     # where the installed libraries lie
 #   ${SLSERVICES_ZIP_LIBRARY}                             # and the zip library (Linux; else "")
@@ -23,6 +24,12 @@ add_library(sl_sdk INTERFACE)
 target_link_libraries(sl_sdk INTERFACE sl_headers ${CMAKE_DL_LIBS})
 target_compile_features(sl_sdk INTERFACE cxx_std_17)
 set_target_properties(sl_sdk PROPERTIES EXPORT_NAME sdk)
+
+# Test tooling beside the SDK, for the tests of a host's own file systems: the conformance kit
+# (slservices/testing/). Installed as its own component.
+add_library(sl_testing INTERFACE)
+target_link_libraries(sl_testing INTERFACE sl_sdk)
+set_target_properties(sl_testing PROPERTIES EXPORT_NAME testing)
 
 # Hosts that link the libraries directly get the C headers with them.
 foreach(library slservices atom)
@@ -44,7 +51,11 @@ if(SL_BUILD_ZIP)
   install(TARGETS slzip EXPORT slservicesTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/slservices
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp")
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp"
+        PATTERN testing EXCLUDE)
+install(TARGETS sl_testing EXPORT slservicesTargets COMPONENT testing)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/slservices/testing
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/slservices COMPONENT testing)
 
 # Where the module and the atom library are installed: hosts load both by path.
 if(WIN32)

@@ -6,10 +6,12 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <type_traits>
+#include <utility>
 
 #include "host/host_support.h"
-#include "slservices/sdk/conformance.hpp"
 #include "slservices/sdk/zip.hpp"
+#include "slservices/testing/conformance.hpp"
 
 namespace {
 
@@ -334,53 +336,52 @@ TEST_F(ZipTest, TheConformanceKitPassesOnTheDefaultMemoryAndZipFileSystems) {
   }
 }
 
-// File systems that break one rule each: the kit names the check that catches it.
-class WritesOutOnFailure : public sl::sdk::MemoryFileSystem {
-  using MemoryFileSystem::MemoryFileSystem;
-  SLResult OpenFile(std::u16string_view path, sl::sdk::OpenMode mode, SLFileHandle* file) override {
-    const SLResult code = MemoryFileSystem::OpenFile(path, mode, file);
-    if (SL_FAILED(code)) *file = nullptr;
-    return code;
-  }
-};
-class NoRecordForBadModes : public sl::sdk::MemoryFileSystem {
+// File systems that break one rule each: the kit names the check that catches it. Each bends one
+// entry of a memory file system's table (the original in `original_`).
+template <auto Entry>
+class Bent : public sl::sdk::MemoryFileSystem {
  public:
-  explicit NoRecordForBadModes(uint32_t atom) : MemoryFileSystem(atom) {
-    original_ = table()->OpenFile;
-    table()->OpenFile = [](SLFileSystem* self, const SLChar16* path, uint32_t mode,
-                           SLFileHandle* file) {
-      return (mode & 7) == 0 ? SL_INVALID_ARGUMENT : original_(self, path, mode, file);
-    };
+  using Function = std::remove_reference_t<decltype(std::declval<SLFileSystem&>().*Entry)>;
+  explicit Bent(Function bent) : MemoryFileSystem(1) {
+    original_ = table()->*Entry;
+    table()->*Entry = bent;
   }
-  static inline decltype(SLFileSystem::OpenFile) original_ = nullptr;
+  static inline Function original_ = nullptr;
 };
-class SizeBeyondData : public sl::sdk::MemoryFileSystem {
-  using MemoryFileSystem::MemoryFileSystem;
-  SLResult GetFileSize(SLFileHandle file, uint64_t* size) override {
-    const SLResult code = MemoryFileSystem::GetFileSize(file, size);
-    *size += 1000;
-    return code;
-  }
-};
-class PositionOffByOne : public sl::sdk::MemoryFileSystem {
-  using MemoryFileSystem::MemoryFileSystem;
-  SLResult GetFilePos(SLFileHandle file, uint64_t* position) override {
-    const SLResult code = MemoryFileSystem::GetFilePos(file, position);
-    if (*position > 4096) --*position;
-    return code;
-  }
-};
+using BentOpen = Bent<&SLFileSystem::OpenFile>;
+using BentPosition = Bent<&SLFileSystem::GetFilePos>;
+using BentSize = Bent<&SLFileSystem::GetFileSize>;
 
 TEST_F(ZipTest, TheConformanceKitCatchesBrokenFileSystems) {
   const struct {
     Ref<sl::sdk::MemoryFileSystem> fs;
     const char* caughtBy;
   } rows[] = {
-      {sl::sdk::MakeRef<WritesOutOnFailure>(1),
+      {sl::sdk::MakeRef<BentOpen>(
+           [](SLFileSystem* self, const SLChar16* path, uint32_t mode, SLFileHandle* file) {
+             const SLResult code = BentOpen::original_(self, path, mode, file);
+             if (SL_FAILED(code) && file != nullptr) *file = nullptr;  // writes out on failure
+             return code;
+           }),
        "FAIL OpenFile: a missing file gives 11, handle untouched"},
-      {sl::sdk::MakeRef<NoRecordForBadModes>(2), "FAIL OpenFile: a mode without bits 1, 2 or 4"},
-      {sl::sdk::MakeRef<PositionOffByOne>(3), "FAIL positions: GetFilePos after each read"},
-      {sl::sdk::MakeRef<SizeBeyondData>(4),
+      {sl::sdk::MakeRef<BentOpen>([](SLFileSystem* self, const SLChar16* path, uint32_t mode,
+                                     SLFileHandle* file) {
+         // no record for a bad mode
+         return (mode & 7) == 0 ? SL_INVALID_ARGUMENT : BentOpen::original_(self, path, mode, file);
+       }),
+       "FAIL OpenFile: a mode without bits 1, 2 or 4"},
+      {sl::sdk::MakeRef<BentPosition>(
+           [](SLFileSystem* self, SLFileHandle file, uint64_t* position) {
+             const SLResult code = BentPosition::original_(self, file, position);
+             if (code == SL_OK && *position > 4096) --*position;  // off by one
+             return code;
+           }),
+       "FAIL positions: GetFilePos after each read"},
+      {sl::sdk::MakeRef<BentSize>([](SLFileSystem* self, SLFileHandle file, uint64_t* size) {
+         const SLResult code = BentSize::original_(self, file, size);
+         if (code == SL_OK) *size += 1000;  // beyond the data
+         return code;
+       }),
        "FAIL sample: found, opened and read (its first MiB "
        "at most): the sample's data ends at 20000 bytes"},
   };

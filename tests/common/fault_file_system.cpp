@@ -44,6 +44,17 @@ FaultFileSystem::FaultFileSystem(SLFileSystem* inner, uint32_t nameAtom)
     std::memset(info, 0, sizeof(*info));
     return SL_NOT_FOUND;
   };
+  // The positions are the base's: counted, logged and failed in front of its entries.
+  positionOf_ = table()->GetFilePos;
+  seekOf_ = table()->SetFilePos;
+  table()->GetFilePos = [](SLFileSystem* self, SLFileHandle file, uint64_t* position) {
+    return Of(self).Position(kGetFilePos, 0,
+                             [&] { return Of(self).positionOf_(self, file, position); });
+  };
+  table()->SetFilePos = [](SLFileSystem* self, SLFileHandle file, int64_t position) {
+    return Of(self).Position(kSetFilePos, static_cast<uint64_t>(position),
+                             [&] { return Of(self).seekOf_(self, file, position); });
+  };
   table()->GetFileSystemName = [](SLFileSystem* self, uint32_t* atom) {
     FaultFileSystem& me = Of(self);
     return me.RunEntry({"GetFileSystemName", "sltest::FaultFileSystem::GetFileSystemName",
@@ -58,18 +69,68 @@ FaultFileSystem::FaultFileSystem(SLFileSystem* inner, uint32_t nameAtom)
   };
 }
 
-FaultFileSystem::~FaultFileSystem() {
-  for (SLFileHandle file : open_) below_->CloseFile(below_, file);
-}
+FaultFileSystem::~FaultFileSystem() { CloseOpenFiles(); }  // while the one below is there
+
+// An open file of the file system below, each call passed on through its entry's fault record.
+class FaultFileSystem::Forwarded final : public sl::sdk::FileBase {
+ public:
+  explicit Forwarded(FaultFileSystem& fs) : fs_(fs), below_(fs.below_) {}
+  ~Forwarded() override {
+    if (file != nullptr) below_->CloseFile(below_, file);
+  }
+  SLResult Read(uint64_t offset, void* buffer, uint64_t size, uint64_t* done) override {
+    return fs_.Move(kReadFile, size, done, [&](uint64_t most, uint64_t* moved) {
+      return At(offset, moved, [&] { return below_->ReadFile(below_, file, buffer, most, moved); });
+    });
+  }
+  SLResult Write(uint64_t offset, const void* buffer, uint64_t size, uint64_t* done) override {
+    return fs_.Move(kWriteFile, size, done, [&](uint64_t most, uint64_t* moved) {
+      return At(offset, moved,
+                [&] { return below_->WriteFile(below_, file, buffer, most, moved); });
+    });
+  }
+  SLResult Size(uint64_t* size) override {
+    return fs_.Pass(kGetFileSize, [&] { return below_->GetFileSize(below_, file, size); });
+  }
+  SLResult Flush() override {
+    return fs_.Pass(kFlushFile, [&] { return below_->FlushFile(below_, file); });
+  }
+  SLResult Close() override {
+    const SLResult code = fs_.Pass(kCloseFile, [&] { return below_->CloseFile(below_, file); });
+    if (code == SL_OK) file = nullptr;  // else the destructor closes it
+    return code;
+  }
+
+  SLFileHandle file = nullptr;  // of the file system below
+
+ private:
+  // A read or write at `offset`, the file below moved there first when it stands elsewhere.
+  template <class Call>
+  SLResult At(uint64_t offset, uint64_t* moved, Call call) {
+    *moved = 0;
+    if (offset != at_) {
+      const SLResult code = below_->SetFilePos(below_, file, static_cast<int64_t>(offset));
+      if (SL_FAILED(code)) return code;
+      at_ = offset;
+    }
+    const SLResult code = call();
+    at_ += *moved;
+    return code;
+  }
+
+  FaultFileSystem& fs_;
+  SLFileSystem* below_;
+  uint64_t at_ = 0;  // where the file below stands
+};
 
 FaultFileSystem& FaultFileSystem::Of(void* self) {
   return *static_cast<FaultFileSystem*>(Owner<SLFileSystem>(static_cast<ServiceObject*>(self)));
 }
 
 SLFileHandle FaultFileSystem::Open(const char16_t* path, uint32_t mode) {
-  SLFileHandle file = nullptr;
-  if (below_->OpenFile(below_, path, mode, &file) == SL_OK) open_.insert(file);
-  return file;
+  auto opened = std::make_unique<Forwarded>(*this);
+  if (below_->OpenFile(below_, path, mode, &opened->file) != SL_OK) return nullptr;
+  return Keep(std::move(opened));
 }
 
 std::string FaultFileSystem::Trace() const {
@@ -120,49 +181,24 @@ SLResult FaultFileSystem::Move(Entry entry, uint64_t size, uint64_t* done, Forwa
   return Finish(entry, size, code, injected, *done);
 }
 
+template <class Forward>
+SLResult FaultFileSystem::Position(Entry entry, uint64_t size, Forward forward) {
+  if (!Injects(entry)) return Finish(entry, size, forward(), false);
+  return RunEntry({entry == kSetFilePos ? "SetFilePos" : "GetFilePos",
+                   "sltest::FaultFileSystem::Position", "fault_file_system.cpp", __LINE__},
+                  [&] { return Finish(entry, size, faults[entry].code, true); });
+}
+
 SLResult FaultFileSystem::OpenFile(std::u16string_view path, sl::sdk::OpenMode mode,
-                                   SLFileHandle* file) {
+                                   std::unique_ptr<sl::sdk::FileBase>* file) {
   const uint32_t bits = mode == sl::sdk::OpenMode::Create  ? SL_OPEN_CREATE
                         : mode == sl::sdk::OpenMode::Write ? SL_OPEN_WRITE
                                                            : SL_OPEN_READ;
+  auto opened = std::make_unique<Forwarded>(*this);
   const SLResult code =
-      Pass(kOpenFile, [&] { return below_->OpenFile(below_, path.data(), bits, file); });
-  if (code == SL_OK) open_.insert(*file);
+      Pass(kOpenFile, [&] { return below_->OpenFile(below_, path.data(), bits, &opened->file); });
+  if (code == SL_OK) *file = std::move(opened);
   return code;
-}
-
-SLResult FaultFileSystem::CloseFile(SLFileHandle file) {
-  const SLResult code = Pass(kCloseFile, [&] { return below_->CloseFile(below_, file); });
-  if (code == SL_OK) open_.erase(file);
-  return code;
-}
-
-SLResult FaultFileSystem::ReadFile(SLFileHandle file, void* buffer, uint64_t size, uint64_t* done) {
-  return Move(kReadFile, size, done, [&](uint64_t most, uint64_t* moved) {
-    return below_->ReadFile(below_, file, buffer, most, moved);
-  });
-}
-
-SLResult FaultFileSystem::WriteFile(SLFileHandle file, const void* buffer, uint64_t size,
-                                    uint64_t* done) {
-  return Move(kWriteFile, size, done, [&](uint64_t most, uint64_t* moved) {
-    return below_->WriteFile(below_, file, buffer, most, moved);
-  });
-}
-
-// The entries passed on as they come, unless their fault record fails them.
-// clang-format off
-#define SL_PASS(Name, Params, ...) \
-  SLResult FaultFileSystem::Name Params { return Pass(k##Name, [&] { return below_->Name(below_, __VA_ARGS__); }); }
-SL_PASS(FlushFile, (SLFileHandle file), file)
-SL_PASS(GetFilePos, (SLFileHandle file, uint64_t* position), file, position)
-SL_PASS(GetFileSize, (SLFileHandle file, uint64_t* size), file, size)
-#undef SL_PASS
-// clang-format on
-
-SLResult FaultFileSystem::SetFilePos(SLFileHandle file, int64_t position) {
-  const auto forward = [&] { return below_->SetFilePos(below_, file, position); };
-  return Pass(kSetFilePos, forward, static_cast<uint64_t>(position));
 }
 
 namespace {

@@ -16,8 +16,9 @@
 // bytes and reports them) and returns the record's code, with a failure record or without one:
 // then GetErrorInfo answers 11 and the module's callers go on with the bare code. The table is
 // the test's to bend (table(): its size, empty entries) to check the calling rules. Only the
-// name and the file entries are its own; folder entries, search and path mapping answer as the
-// base does. One thread at a time. It may
+// name and the file entries are its own: each open file forwards to one of the file system below,
+// and the positions the base keeps are counted, logged and failed in front of the base's entries.
+// Folder entries, search and path mapping answer as the base does. One thread at a time. It may
 // live on the stack if its creator keeps its own reference to the end: RefCount() is then 1
 // again once the module has given back every reference it took.
 #pragma once
@@ -25,7 +26,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
-#include <set>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -108,19 +109,13 @@ class FaultFileSystem : public sl::sdk::FileSystemBase {
   bool logging = true;    // off: recording allocates nothing
   uint64_t failures = 0;  // injected so far
   uint64_t written = 0;   // bytes WriteFile handed to the file system below
-  size_t openFiles() const { return open_.size(); }
 
  protected:
-  SLResult OpenFile(std::u16string_view path, sl::sdk::OpenMode mode, SLFileHandle* file) override;
-  SLResult CloseFile(SLFileHandle file) override;
-  SLResult ReadFile(SLFileHandle file, void* buffer, uint64_t size, uint64_t* done) override;
-  SLResult WriteFile(SLFileHandle file, const void* buffer, uint64_t size, uint64_t* done) override;
-  SLResult FlushFile(SLFileHandle file) override;
-  SLResult GetFilePos(SLFileHandle file, uint64_t* position) override;
-  SLResult SetFilePos(SLFileHandle file, int64_t position) override;
-  SLResult GetFileSize(SLFileHandle file, uint64_t* size) override;
+  SLResult OpenFile(std::u16string_view path, sl::sdk::OpenMode mode,
+                    std::unique_ptr<sl::sdk::FileBase>* file) override;
 
  private:
+  class Forwarded;
   static FaultFileSystem& Of(void* self);
   bool Injects(Entry entry);
   SLResult Finish(Entry entry, uint64_t size, SLResult code, bool injected, uint64_t moved = 0);
@@ -131,13 +126,17 @@ class FaultFileSystem : public sl::sdk::FileSystemBase {
   }
   template <class Forward>
   SLResult Move(Entry entry, uint64_t size, uint64_t* done, Forward forward);
+  // A position entry of the base with this entry's counting, logging and faults in front.
+  template <class Forward>
+  SLResult Position(Entry entry, uint64_t size, Forward forward);
 
   sl::sdk::Ref<sl::sdk::MemoryFileSystem> memory_;
   sl::sdk::Ref<SLFileSystem> inner_;
   SLFileSystem* below_;
-  std::set<SLFileHandle> open_;
   bool silent_ = false;  // the last failure left no record
   decltype(ServiceFunctionTable::GetErrorInfo) recordOf_;
+  decltype(SLFileSystem::GetFilePos) positionOf_;
+  decltype(SLFileSystem::SetFilePos) seekOf_;
 };
 
 // Callback records over one open file of a file system: each callback is one call of its table

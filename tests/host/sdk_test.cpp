@@ -185,6 +185,8 @@ TEST(MemoryFileSystem, AnswersLikeTheDefaultFileSystem) {
     EXPECT_EQ(SL_OS_FAILURE, code([&] { writer.Seek(-1); }));
   }
   EXPECT_EQ(std::string("hello\0\0\0J", 9), memory->FileContents("/a.txt")) << "a gap reads 0";
+  fs.Open("/a.txt", SL_OPEN_READ);  // a closed reader and a closed writer hold the file no more
+  fs.Open("/a.txt", SL_OPEN_WRITE);
   // Through its table: bit 4 wins, a count may be left out, a spent handle is refused.
   SLFileSystem* table = memory->table();
   SLFileHandle file = nullptr;
@@ -226,7 +228,7 @@ TEST(MemoryFileSystem, AnswersLikeTheDefaultFileSystem) {
 }
 
 // A file system written on FileSystemBase that overrides only what it must: OpenFile throws what
-// the test asks for, ReadFile gives 'p' and the code the test sets.
+// the test asks for, its files read 'p' and give the code the test sets.
 class Probe : public sl::sdk::FileSystemBase {
  public:
   using FileSystemBase::FileSystemBase;
@@ -235,18 +237,23 @@ class Probe : public sl::sdk::FileSystemBase {
   SLResult readResult = SL_OK;
 
  protected:
-  SLResult OpenFile(std::u16string_view path, sl::sdk::OpenMode, SLFileHandle* file) override {
+  struct Ps : sl::sdk::FileBase {
+    explicit Ps(const SLResult& code) : result(code) {}
+    SLResult Read(uint64_t, void* buffer, uint64_t size, uint64_t* done) override {
+      std::memset(buffer, 'p', static_cast<size_t>(size));
+      *done = size;
+      return result;
+    }
+    SLResult Size(uint64_t*) override { return SL_OK; }
+    const SLResult& result;
+  };
+  SLResult OpenFile(std::u16string_view path, sl::sdk::OpenMode,
+                    std::unique_ptr<sl::sdk::FileBase>* file) override {
     if (throwKind == 1) throw std::runtime_error("boom");
     if (throwKind == 2) throw sl::sdk::ServiceError(SL_ACCESS_DENIED, "locked by policy");
     if (path == u"/missing") return Fail(SL_NOT_FOUND, "no such file");
-    *file = this;
+    *file = std::make_unique<Ps>(readResult);
     return SL_OK;
-  }
-  SLResult CloseFile(SLFileHandle) override { return SL_OK; }
-  SLResult ReadFile(SLFileHandle, void* buffer, uint64_t size, uint64_t* done) override {
-    std::memset(buffer, 'p', static_cast<size_t>(size));
-    *done = size;
-    return readResult;
   }
 };
 
@@ -284,8 +291,24 @@ TEST_F(Sdk, FileSystemsWrittenOnTheSdk) {
   }
   EXPECT_EQ(SL_ACCESS_DENIED, fs->RemoveFile(fs, u"/x")) << "what it does not override";
   EXPECT_EQ(SL_INVALID_ARGUMENT, fs->Search(fs, u"/*", nullptr));
-  // Through the module's streams: a failing read with a record ends the stream, no exception.
+  // The base keeps the handles: one closed, or never given, is 7 with a record on every entry.
   probe->throwKind = 0;
+  ASSERT_EQ(SL_OK, fs->OpenFile(fs, u"/x", SL_OPEN_READ, &file));
+  EXPECT_EQ(1u, probe->OpenFileCount());
+  EXPECT_EQ(SL_OK, fs->CloseFile(fs, file));
+  EXPECT_EQ(0u, probe->OpenFileCount());
+  uint64_t value = 0;
+  for (SLFileHandle bad : {file, reinterpret_cast<SLFileHandle>(probe.get())}) {
+    EXPECT_EQ(
+        (std::vector<SLResult>(7, SL_OS_FAILURE)),
+        (std::vector<SLResult>{fs->CloseFile(fs, bad), fs->ReadFile(fs, bad, buffer, 4, &done),
+                               fs->WriteFile(fs, bad, buffer, 4, &done), fs->FlushFile(fs, bad),
+                               fs->GetFilePos(fs, bad, &value), fs->SetFilePos(fs, bad, 0),
+                               fs->GetFileSize(fs, bad, &value)}));
+    EXPECT_EQ("Probe::GetFileSize() failed, code: 0x00000007: bad handle",
+              sl::sdk::ToUtf8(sltest::RecordOf(fs).info.message));
+  }
+  // Through the module's streams: a failing read with a record ends the stream, no exception.
   for (const SLResult code : {SL_OK, SL_ACCESS_DENIED}) {
     probe->readResult = code;
     auto in = streams_.OpenRead(sl::sdk::FileSystem(Ref<SLFileSystem>::Share(fs)), "/x");

@@ -175,11 +175,11 @@ TEST_F(AllocationSweep, EveryOperationThatAllocates) {
     Sweep(
         name, 4, [&](void** out) { return open(As<SLStreamHandle>(out)); },
         [&](void* out) {
-          EXPECT_EQ(memory ? 0u : 1u, fault_.openFiles()) << "the caller's file is still open";
+          EXPECT_EQ(memory ? 0u : 1u, fault_.OpenFileCount()) << "the caller's file is still open";
           EXPECT_EQ(SL_OK, ss()->CloseStream(ss(), static_cast<SLStreamHandle>(out)));
           fault_.calls = {};
         });
-    EXPECT_EQ(0u, fault_.openFiles()) << "the stream closed its file";
+    EXPECT_EQ(0u, fault_.OpenFileCount()) << "the stream closed its file";
   }
 }
 

@@ -8,7 +8,7 @@
 #include "archive.h"
 #include "command.h"
 #include "operands.h"
-#include "slservices/sdk/conformance.hpp"
+#include "slservices/testing/conformance.hpp"
 
 namespace slhost {
 

@@ -1,14 +1,20 @@
 // File systems in C++. Using one: FileSystem and File (at the end) call any SLFileSystem. Writing
 // one that the module (or any host) uses through its table: derive from FileSystemBase, override
-// what your file system does, create it with MakeRef and register its table with the service.
+// what your file system does, have OpenFile hand out an open file of your own (a FileBase with
+// Read, Size and, where it writes, Write), create the file system with MakeRef and register its
+// table with the service.
 //
+//   class Greeting : public sl::sdk::FileBase {
+//    public:
+//     SLResult Read(uint64_t offset, void* buffer, uint64_t size, uint64_t* done) override;
+//     SLResult Size(uint64_t* size) override;
+//   };
 //   class Greetings : public sl::sdk::FileSystemBase {
 //    public:
 //     using FileSystemBase::FileSystemBase;
 //    protected:
-//     SLResult OpenFile(std::u16string_view path, sl::sdk::OpenMode mode, SLFileHandle* file)
-//     override; SLResult CloseFile(SLFileHandle file) override; SLResult ReadFile(SLFileHandle
-//     file, void* buffer, uint64_t size, uint64_t* done) override;
+//     SLResult OpenFile(std::u16string_view path, sl::sdk::OpenMode mode,
+//                       std::unique_ptr<sl::sdk::FileBase>* file) override;
 //   };
 //   auto fs = sl::sdk::MakeRef<Greetings>(module->Atom("Greetings"));
 //   service->RegisterFileSystem(service, fs->table());
@@ -16,13 +22,20 @@
 // The base builds a correct table (id, size, the 17 entries in order, "EOFT", stamp), counts
 // references, hands out weak references and keeps per-thread failure records. It checks the
 // arguments before calling you: null pointers, a null handle, a zero byte count and an open
-// mode without any of the bits 1, 2, 4 give 3, so overrides see only valid ones. Overrides
-// return an SLResult; Fail(code, "detail") adds a detail to the recorded message, and an
-// exception thrown by an override becomes a code (ServiceError: its own; anything else: 7).
-// Entries may run on any thread at once: overrides guard their own state.
+// mode without any of the bits 1, 2, 4 give 3, so overrides see only valid ones. It keeps the
+// open files: it hands out their handles, answers 7 for a handle it did not hand out (or one
+// already closed), keeps each handle's position (SetFilePos takes any position from 0 on, -1
+// fails with 7 and moves nothing) and closes what is still open when the file system goes.
+// Overrides return an SLResult; Fail(code, "detail") adds a detail to the recorded message, and
+// an exception thrown by an override becomes a code (ServiceError: its own; anything else: 7).
+// Entries may run on any thread at once: calls on one handle come one at a time, calls on
+// several handles and the path entries may overlap, so overrides guard the state they share.
 #ifndef SLSERVICES_SDK_FILE_SYSTEM_HPP_
 #define SLSERVICES_SDK_FILE_SYSTEM_HPP_
 
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -36,6 +49,33 @@ namespace sl::sdk {
 // The open mode decided from OpenFile's bits: 4 first, then 2, then 1.
 enum class OpenMode { Read, Write, Create };
 
+// An open file as its file system hands it out: it reads and writes at the offset the base
+// gives it (the handle's position) and tells its size. It goes when its handle closes, or with
+// the file system when that goes first; a file system whose open files need its own members to
+// the end closes them in its destructor (CloseOpenFiles).
+class FileBase {
+ public:
+  FileBase() = default;
+  FileBase(const FileBase&) = delete;
+  FileBase& operator=(const FileBase&) = delete;
+  virtual ~FileBase() = default;
+
+  // Moves at most `size` bytes from `offset` on and says how many in `done`; 0 at or past the
+  // end. The position moves by `done`, also when the read fails.
+  virtual SLResult Read(uint64_t offset, void* buffer, uint64_t size, uint64_t* done) = 0;
+  // Writes at `offset`; past the end the file grows. The position moves by `done`.
+  virtual SLResult Write(uint64_t offset, const void* buffer, uint64_t size, uint64_t* done);
+  virtual SLResult Size(uint64_t* size) = 0;
+  // Streams flush their file at every synchronisation, read streams too: keep it cheap.
+  virtual SLResult Flush() { return SL_OK; }
+  // The last call on the handle; whatever it answers, the handle is closed and the object goes.
+  virtual SLResult Close() { return SL_OK; }
+
+ protected:
+  // As FileSystemBase::Fail: fails the running entry, adding `detail` to the recorded message.
+  static SLResult Fail(SLResult code, std::string detail);
+};
+
 class FileSystemBase : public HostObject {
  public:
   // `nameAtom` is the file system's name (its registry key): the atom library's atom of it.
@@ -46,25 +86,21 @@ class FileSystemBase : public HostObject {
   // The object as the module sees it; pass it to RegisterFileSystem or OpenFileReadStream.
   SLFileSystem* table() { return &shell_.table; }
   uint32_t NameAtom() const { return nameAtom_; }
+  size_t OpenFileCount() const {
+    std::lock_guard<std::mutex> guard(handlesLock_);
+    return handles_.size();
+  }
 
  protected:
-  virtual SLResult OpenFile(std::u16string_view path, OpenMode mode, SLFileHandle* file) = 0;
-  virtual SLResult CloseFile(SLFileHandle file) = 0;
-  // Moves at most `size` bytes and says how many in `done`; 0 at the end of the file.
-  virtual SLResult ReadFile(SLFileHandle file, void* buffer, uint64_t size, uint64_t* done) = 0;
-  virtual SLResult WriteFile(SLFileHandle, const void*, uint64_t, uint64_t*) {
-    return Unsupported();
-  }
-  // Streams flush their file at every synchronisation, read streams too: keep it cheap.
-  virtual SLResult FlushFile(SLFileHandle) { return SL_OK; }
-  virtual SLResult GetFilePos(SLFileHandle, uint64_t*) { return Unsupported(); }
-  virtual SLResult SetFilePos(SLFileHandle, int64_t) { return Unsupported(); }
-  virtual SLResult GetFileSize(SLFileHandle, uint64_t*) { return Unsupported(); }
+  friend class FileBase;
+
+  // Opens the file at `path` and hands it out in `file`; the base gives it a handle.
+  virtual SLResult OpenFile(std::u16string_view path, OpenMode mode,
+                            std::unique_ptr<FileBase>* file) = 0;
   // By default: whether the path opens for reading.
   virtual SLResult IsFileExists(std::u16string_view path, bool* exists) {
-    SLFileHandle file = nullptr;
+    std::unique_ptr<FileBase> file;
     *exists = !SL_FAILED(OpenFile(path, OpenMode::Read, &file)) && file != nullptr;
-    if (*exists) CloseFile(file);
     return SL_OK;
   }
   virtual SLResult CreateFolder(std::u16string_view) { return Unsupported(); }
@@ -83,143 +119,217 @@ class FileSystemBase : public HostObject {
     return Fail(SL_ACCESS_DENIED, "not supported by this file system");
   }
 
+  // Gives an open file a handle, as OpenFile's entry does with what OpenFile hands out.
+  SLFileHandle Keep(std::unique_ptr<FileBase> file) {
+    auto open = std::make_shared<Open>();
+    open->file = std::move(file);
+    std::lock_guard<std::mutex> guard(handlesLock_);
+    const uintptr_t id = nextHandle_++;
+    handles_[id] = std::move(open);
+    return reinterpret_cast<SLFileHandle>(id);
+  }
+  // Closes every open file now, without calling Close: for a destructor whose open files use
+  // members that go before the base's.
+  void CloseOpenFiles() {
+    std::map<uintptr_t, std::shared_ptr<Open>> open;
+    {
+      std::lock_guard<std::mutex> guard(handlesLock_);
+      open.swap(handles_);
+    }
+    for (auto& [id, handle] : open) {
+      std::lock_guard<std::mutex> guard(handle->lock);
+      handle->file.reset();
+    }
+  }
+
  private:
   static constexpr const char* kSource = "slservices/sdk/file_system.hpp";
+  // One handle's open file and position; its lock keeps calls on the handle one at a time.
+  struct Open {
+    std::mutex lock;
+    std::unique_ptr<FileBase> file;
+    uint64_t position = 0;
+  };
+
   static FileSystemBase* Self(SLFileSystem* table) {
     return static_cast<FileSystemBase*>(
         Owner<SLFileSystem>(reinterpret_cast<ServiceObject*>(table)));
   }
-  template <class Body>
-  static SLResult Run(SLFileSystem* table, const char* entry, const char* function, uint32_t line,
-                      Body&& body) {
-    return Self(table)->RunEntry({entry, function, kSource, line}, body);
-  }
   // An entry that takes only a path.
-  template <SLResult (FileSystemBase::*Method)(std::u16string_view)>
-  static SLResult PathEntry(SLFileSystem* table, const SLChar16* path, const char* entry,
-                            const char* function, uint32_t line) {
-    return Run(table, entry, function, line, [&] {
-      return path == nullptr ? SL_INVALID_ARGUMENT : (Self(table)->*Method)(path);
+  SLResult PathEntry(const SLChar16* path,
+                     SLResult (FileSystemBase::*method)(std::u16string_view)) {
+    return path == nullptr ? SL_INVALID_ARGUMENT : (this->*method)(path);
+  }
+  // Runs `body` on the handle's open file, or fails with 7 for a handle that is not open. With
+  // `close`, the handle leaves the table first: later calls find it no more.
+  template <class Body>
+  SLResult OnFile(SLFileHandle file, Body&& body, bool close = false) {
+    std::shared_ptr<Open> open;
+    {
+      std::lock_guard<std::mutex> guard(handlesLock_);
+      const auto found = handles_.find(reinterpret_cast<uintptr_t>(file));
+      if (found != handles_.end()) {
+        open = found->second;
+        if (close) handles_.erase(found);
+      }
+    }
+    if (!open) return Fail(SL_OS_FAILURE, "bad handle");
+    std::lock_guard<std::mutex> guard(open->lock);
+    if (!open->file) return Fail(SL_OS_FAILURE, "bad handle");  // closed while this call waited
+    return body(*open);
+  }
+  // ReadFile and WriteFile: the bytes moved go to `done` and move the position.
+  template <class Move>
+  SLResult Transfer(SLFileHandle file, uint64_t* done, Move&& move) {
+    return OnFile(file, [&](Open& open) {
+      uint64_t moved = 0;
+      const SLResult code = move(*open.file, open.position, &moved);
+      open.position += moved;
+      if (done != nullptr) *done = moved;
+      return code;
     });
+  }
+
+// One table entry, named once: it runs its body as RunEntry does, and a failure's record names
+// the entry, the function "sl::sdk::FileSystemBase::<entry>" and the line the entry is written on.
+// The first parameter is the table, `self`; the body is a braced block giving an SLResult. An
+// open file the body closes goes to `closed`, which goes after the record is made: its
+// destructor may call other objects' entries, which start their own records.
+#define SLSERVICES_FS_ENTRY(Name, Params, ...)                                                 \
+  shell_.table.Name = [] Params {                                                              \
+    std::unique_ptr<FileBase> closed;                                                          \
+    return Self(self)->RunEntry({#Name, "sl::sdk::FileSystemBase::" #Name, kSource, __LINE__}, \
+                                [&]() -> SLResult __VA_ARGS__);                                \
   }
 
   void FillTable() {
     InitShell(shell_, SL_FILESYSTEM_ID, "SLFileSystem", SL_FILESYSTEM_STAMP);
-    SLFileSystem& t = shell_.table;
-    t.GetFileSystemName = [](SLFileSystem* s, uint32_t* atom) {
-      return Run(s, "GetFileSystemName", "sl::sdk::FileSystemBase::GetFileSystemName", __LINE__,
-                 [&] {
-                   if (atom == nullptr) return SL_INVALID_ARGUMENT;
-                   *atom = Self(s)->nameAtom_;
-                   return SL_OK;
-                 });
-    };
-    t.CreateFolder = [](SLFileSystem* s, const SLChar16* path) {
-      return PathEntry<&FileSystemBase::CreateFolder>(
-          s, path, "CreateFolder", "sl::sdk::FileSystemBase::CreateFolder", __LINE__);
-    };
-    t.CreateAllFolders = [](SLFileSystem* s, const SLChar16* path) {
-      return PathEntry<&FileSystemBase::CreateAllFolders>(
-          s, path, "CreateAllFolders", "sl::sdk::FileSystemBase::CreateAllFolders", __LINE__);
-    };
-    t.RemoveFolder = [](SLFileSystem* s, const SLChar16* path) {
-      return PathEntry<&FileSystemBase::RemoveFolder>(
-          s, path, "RemoveFolder", "sl::sdk::FileSystemBase::RemoveFolder", __LINE__);
-    };
-    t.OpenFile = [](SLFileSystem* s, const SLChar16* path, uint32_t mode, SLFileHandle* file) {
-      return Run(s, "OpenFile", "sl::sdk::FileSystemBase::OpenFile", __LINE__, [&] {
-        if (path == nullptr || file == nullptr) return SL_INVALID_ARGUMENT;
-        if ((mode & (SL_OPEN_READ | SL_OPEN_WRITE | SL_OPEN_CREATE)) == 0) {
-          return SL_INVALID_ARGUMENT;
-        }
-        const OpenMode decided = (mode & SL_OPEN_CREATE) != 0  ? OpenMode::Create
-                                 : (mode & SL_OPEN_WRITE) != 0 ? OpenMode::Write
-                                                               : OpenMode::Read;
-        return Self(s)->OpenFile(path, decided, file);
-      });
-    };
-    t.CloseFile = [](SLFileSystem* s, SLFileHandle file) {
-      return Run(s, "CloseFile", "sl::sdk::FileSystemBase::CloseFile", __LINE__,
-                 [&] { return file == nullptr ? SL_INVALID_ARGUMENT : Self(s)->CloseFile(file); });
-    };
-    t.IsFileExists = [](SLFileSystem* s, const SLChar16* path, uint8_t* exists) {
-      return Run(s, "IsFileExists", "sl::sdk::FileSystemBase::IsFileExists", __LINE__, [&] {
-        if (path == nullptr || exists == nullptr) return SL_INVALID_ARGUMENT;
-        bool found = false;
-        const SLResult code = Self(s)->IsFileExists(path, &found);
-        if (!SL_FAILED(code)) *exists = found ? 1 : 0;
-        return code;
-      });
-    };
-    t.ReadFile = [](SLFileSystem* s, SLFileHandle file, void* buffer, uint64_t size,
-                    uint64_t* done) {
-      return Run(s, "ReadFile", "sl::sdk::FileSystemBase::ReadFile", __LINE__, [&] {
-        if (file == nullptr || buffer == nullptr || size == 0) return SL_INVALID_ARGUMENT;
-        uint64_t moved = 0;
-        const SLResult code = Self(s)->ReadFile(file, buffer, size, &moved);
-        if (done != nullptr) *done = moved;
-        return code;
-      });
-    };
-    t.WriteFile = [](SLFileSystem* s, SLFileHandle file, const void* buffer, uint64_t size,
-                     uint64_t* done) {
-      return Run(s, "WriteFile", "sl::sdk::FileSystemBase::WriteFile", __LINE__, [&] {
-        if (file == nullptr || buffer == nullptr || size == 0) return SL_INVALID_ARGUMENT;
-        uint64_t moved = 0;
-        const SLResult code = Self(s)->WriteFile(file, buffer, size, &moved);
-        if (done != nullptr) *done = moved;
-        return code;
-      });
-    };
-    t.FlushFile = [](SLFileSystem* s, SLFileHandle file) {
-      return Run(s, "FlushFile", "sl::sdk::FileSystemBase::FlushFile", __LINE__,
-                 [&] { return file == nullptr ? SL_INVALID_ARGUMENT : Self(s)->FlushFile(file); });
-    };
-    t.GetFilePos = [](SLFileSystem* s, SLFileHandle file, uint64_t* position) {
-      return Run(s, "GetFilePos", "sl::sdk::FileSystemBase::GetFilePos", __LINE__, [&] {
-        if (file == nullptr || position == nullptr) return SL_INVALID_ARGUMENT;
-        return Self(s)->GetFilePos(file, position);
-      });
-    };
-    t.SetFilePos = [](SLFileSystem* s, SLFileHandle file, int64_t position) {
-      return Run(s, "SetFilePos", "sl::sdk::FileSystemBase::SetFilePos", __LINE__, [&] {
-        return file == nullptr ? SL_INVALID_ARGUMENT : Self(s)->SetFilePos(file, position);
-      });
-    };
-    t.GetFileSize = [](SLFileSystem* s, SLFileHandle file, uint64_t* size) {
-      return Run(s, "GetFileSize", "sl::sdk::FileSystemBase::GetFileSize", __LINE__, [&] {
-        if (file == nullptr || size == nullptr) return SL_INVALID_ARGUMENT;
-        return Self(s)->GetFileSize(file, size);
-      });
-    };
-    t.RemoveFile = [](SLFileSystem* s, const SLChar16* path) {
-      return PathEntry<&FileSystemBase::RemoveFile>(
-          s, path, "RemoveFile", "sl::sdk::FileSystemBase::RemoveFile", __LINE__);
-    };
-    t.MakeDIPathFromPath = [](SLFileSystem* s, const SLChar16* path, SLChar16* out, uint64_t n) {
-      return Run(s, "MakeDIPathFromPath", "sl::sdk::FileSystemBase::MakeDIPathFromPath", __LINE__,
-                 [&] { return Self(s)->MakeDIPathFromPath(path, out, n); });
-    };
-    t.MakePathFromDIPath = [](SLFileSystem* s, const SLChar16* path, SLChar16* out, uint64_t n) {
-      return Run(s, "MakePathFromDIPath", "sl::sdk::FileSystemBase::MakePathFromDIPath", __LINE__,
-                 [&] { return Self(s)->MakePathFromDIPath(path, out, n); });
-    };
-    t.Search = [](SLFileSystem* s, const SLChar16* pattern, SLFileSystemSearchResult** result) {
-      return Run(s, "Search", "sl::sdk::FileSystemBase::Search", __LINE__, [&] {
-        if (pattern == nullptr || result == nullptr) return SL_INVALID_ARGUMENT;
-        std::vector<std::u16string> names;
-        const SLResult code = Self(s)->Search(pattern, &names);
-        if (SL_FAILED(code)) return code;
-        if (names.empty()) return Fail(SL_INVALID_ARGUMENT, "nothing matches");
-        *result = (new SearchResult(std::move(names)))->table();  // the caller's one reference
+    SLSERVICES_FS_ENTRY(GetFileSystemName, (SLFileSystem * self, uint32_t * atom), {
+      if (atom == nullptr) return SL_INVALID_ARGUMENT;
+      *atom = Self(self)->nameAtom_;
+      return SL_OK;
+    });
+    SLSERVICES_FS_ENTRY(CreateFolder, (SLFileSystem * self, const SLChar16* path),
+                        { return Self(self)->PathEntry(path, &FileSystemBase::CreateFolder); });
+    SLSERVICES_FS_ENTRY(CreateAllFolders, (SLFileSystem * self, const SLChar16* path),
+                        { return Self(self)->PathEntry(path, &FileSystemBase::CreateAllFolders); });
+    SLSERVICES_FS_ENTRY(RemoveFolder, (SLFileSystem * self, const SLChar16* path),
+                        { return Self(self)->PathEntry(path, &FileSystemBase::RemoveFolder); });
+    SLSERVICES_FS_ENTRY(
+        OpenFile, (SLFileSystem * self, const SLChar16* path, uint32_t mode, SLFileHandle* file), {
+          if (path == nullptr || file == nullptr) return SL_INVALID_ARGUMENT;
+          if ((mode & (SL_OPEN_READ | SL_OPEN_WRITE | SL_OPEN_CREATE)) == 0) {
+            return SL_INVALID_ARGUMENT;
+          }
+          const OpenMode decided = (mode & SL_OPEN_CREATE) != 0  ? OpenMode::Create
+                                   : (mode & SL_OPEN_WRITE) != 0 ? OpenMode::Write
+                                                                 : OpenMode::Read;
+          std::unique_ptr<FileBase> opened;
+          const SLResult code = Self(self)->OpenFile(path, decided, &opened);
+          if (SL_FAILED(code)) return code;
+          if (!opened) return Fail(SL_OS_FAILURE, "OpenFile gave no open file");
+          *file = Self(self)->Keep(std::move(opened));
+          return SL_OK;
+        });
+    SLSERVICES_FS_ENTRY(CloseFile, (SLFileSystem * self, SLFileHandle file), {
+      if (file == nullptr) return SL_INVALID_ARGUMENT;
+      return Self(self)->OnFile(
+          file,
+          [&](Open& open) {
+            const SLResult code = open.file->Close();
+            closed = std::move(open.file);
+            return code;
+          },
+          true);
+    });
+    SLSERVICES_FS_ENTRY(IsFileExists, (SLFileSystem * self, const SLChar16* path, uint8_t* exists),
+                        {
+                          if (path == nullptr || exists == nullptr) return SL_INVALID_ARGUMENT;
+                          bool found = false;
+                          const SLResult code = Self(self)->IsFileExists(path, &found);
+                          if (!SL_FAILED(code)) *exists = found ? 1 : 0;
+                          return code;
+                        });
+    SLSERVICES_FS_ENTRY(
+        ReadFile,
+        (SLFileSystem * self, SLFileHandle file, void* buffer, uint64_t size, uint64_t* done), {
+          if (file == nullptr || buffer == nullptr || size == 0) {
+            return SL_INVALID_ARGUMENT;
+          }
+          return Self(self)->Transfer(file, done,
+                                      [&](FileBase& open, uint64_t at, uint64_t* moved) {
+                                        return open.Read(at, buffer, size, moved);
+                                      });
+        });
+    SLSERVICES_FS_ENTRY(
+        WriteFile,
+        (SLFileSystem * self, SLFileHandle file, const void* buffer, uint64_t size, uint64_t* done),
+        {
+          if (file == nullptr || buffer == nullptr || size == 0) {
+            return SL_INVALID_ARGUMENT;
+          }
+          return Self(self)->Transfer(file, done,
+                                      [&](FileBase& open, uint64_t at, uint64_t* moved) {
+                                        return open.Write(at, buffer, size, moved);
+                                      });
+        });
+    SLSERVICES_FS_ENTRY(FlushFile, (SLFileSystem * self, SLFileHandle file), {
+      if (file == nullptr) return SL_INVALID_ARGUMENT;
+      return Self(self)->OnFile(file, [](Open& open) { return open.file->Flush(); });
+    });
+    SLSERVICES_FS_ENTRY(GetFilePos, (SLFileSystem * self, SLFileHandle file, uint64_t * position), {
+      if (file == nullptr || position == nullptr) return SL_INVALID_ARGUMENT;
+      return Self(self)->OnFile(file, [&](Open& open) {
+        *position = open.position;
         return SL_OK;
       });
-    };
+    });
+    SLSERVICES_FS_ENTRY(SetFilePos, (SLFileSystem * self, SLFileHandle file, int64_t position), {
+      if (file == nullptr) return SL_INVALID_ARGUMENT;
+      return Self(self)->OnFile(file, [&](Open& open) {
+        if (position < 0) return Fail(SL_OS_FAILURE, "a negative position");
+        open.position = static_cast<uint64_t>(position);
+        return SL_OK;
+      });
+    });
+    SLSERVICES_FS_ENTRY(GetFileSize, (SLFileSystem * self, SLFileHandle file, uint64_t * size), {
+      if (file == nullptr || size == nullptr) return SL_INVALID_ARGUMENT;
+      return Self(self)->OnFile(file, [&](Open& open) { return open.file->Size(size); });
+    });
+    SLSERVICES_FS_ENTRY(RemoveFile, (SLFileSystem * self, const SLChar16* path),
+                        { return Self(self)->PathEntry(path, &FileSystemBase::RemoveFile); });
+    SLSERVICES_FS_ENTRY(MakeDIPathFromPath,
+                        (SLFileSystem * self, const SLChar16* path, SLChar16* out, uint64_t n),
+                        { return Self(self)->MakeDIPathFromPath(path, out, n); });
+    SLSERVICES_FS_ENTRY(MakePathFromDIPath,
+                        (SLFileSystem * self, const SLChar16* path, SLChar16* out, uint64_t n),
+                        { return Self(self)->MakePathFromDIPath(path, out, n); });
+    SLSERVICES_FS_ENTRY(
+        Search, (SLFileSystem * self, const SLChar16* pattern, SLFileSystemSearchResult** result), {
+          if (pattern == nullptr || result == nullptr) return SL_INVALID_ARGUMENT;
+          std::vector<std::u16string> names;
+          const SLResult code = Self(self)->Search(pattern, &names);
+          if (SL_FAILED(code)) return code;
+          if (names.empty()) return Fail(SL_INVALID_ARGUMENT, "nothing matches");
+          *result = (new SearchResult(std::move(names)))->table();  // the caller's one reference
+          return SL_OK;
+        });
   }
+#undef SLSERVICES_FS_ENTRY
 
   Shell<SLFileSystem> shell_;
   uint32_t nameAtom_;
+  mutable std::mutex handlesLock_;
+  std::map<uintptr_t, std::shared_ptr<Open>> handles_;
+  uintptr_t nextHandle_ = 1;
 };
+
+inline SLResult FileBase::Write(uint64_t, const void*, uint64_t, uint64_t*) {
+  return FileSystemBase::Unsupported();
+}
+inline SLResult FileBase::Fail(SLResult code, std::string detail) {
+  return FileSystemBase::Fail(code, std::move(detail));
+}
 
 // Using any file system, the module's or a host's, through its table: checked calls that throw
 // ServiceError with the object's own record.

@@ -16,6 +16,7 @@
 #define SLSERVICES_SDK_MEMORY_FILE_SYSTEM_HPP_
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -61,13 +62,10 @@ class MemoryFileSystem : public FileSystemBase {
     const Node* node = Find(path.str());
     if (node != nullptr && node->data) node->data->readOnly = readOnly;
   }
-  size_t OpenFileCount() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return handles_.size();
-  }
 
  protected:
-  SLResult OpenFile(std::u16string_view path, OpenMode mode, SLFileHandle* file) override {
+  SLResult OpenFile(std::u16string_view path, OpenMode mode,
+                    std::unique_ptr<FileBase>* file) override {
     const std::optional<std::u16string> key = paths::Key(path);
     if (!key) return Fail(SL_INVALID_ARGUMENT, "invalid path");
     std::lock_guard<std::mutex> guard(lock_);
@@ -86,73 +84,7 @@ class MemoryFileSystem : public FileSystemBase {
       data = nodes_[*key].data = std::make_shared<Data>();
     }
     if (mode == OpenMode::Create) data->bytes.clear();
-    if (mode == OpenMode::Read) {
-      data->readers += 1;
-    } else {
-      data->writer = true;
-    }
-    const uintptr_t id = nextHandle_++;
-    handles_[id] = Handle{data, 0, mode != OpenMode::Read};
-    *file = reinterpret_cast<SLFileHandle>(id);
-    return SL_OK;
-  }
-  SLResult CloseFile(SLFileHandle file) override {
-    std::lock_guard<std::mutex> guard(lock_);
-    const auto found = handles_.find(reinterpret_cast<uintptr_t>(file));
-    if (found == handles_.end()) return Fail(SL_OS_FAILURE, "bad handle");
-    Data& data = *found->second.data;
-    if (found->second.write) {
-      data.writer = false;
-    } else {
-      data.readers -= 1;
-    }
-    handles_.erase(found);
-    return SL_OK;
-  }
-  SLResult ReadFile(SLFileHandle file, void* buffer, uint64_t size, uint64_t* done) override {
-    std::lock_guard<std::mutex> guard(lock_);
-    Handle* handle = HandleOf(file);
-    if (handle == nullptr) return Fail(SL_OS_FAILURE, "bad handle");
-    const std::string& bytes = handle->data->bytes;
-    const uint64_t start = std::min<uint64_t>(handle->position, bytes.size());
-    *done = std::min<uint64_t>(size, bytes.size() - start);
-    std::memcpy(buffer, bytes.data() + start, static_cast<size_t>(*done));
-    handle->position = start + *done;
-    return SL_OK;
-  }
-  SLResult WriteFile(SLFileHandle file, const void* buffer, uint64_t size,
-                     uint64_t* done) override {
-    std::lock_guard<std::mutex> guard(lock_);
-    Handle* handle = HandleOf(file);
-    if (handle == nullptr) return Fail(SL_OS_FAILURE, "bad handle");
-    if (!handle->write) return Fail(SL_ACCESS_DENIED, "opened for reading");
-    std::string& bytes = handle->data->bytes;
-    if (bytes.size() < handle->position + size) bytes.resize(handle->position + size);
-    std::memcpy(bytes.data() + handle->position, buffer, static_cast<size_t>(size));
-    handle->position += size;
-    *done = size;
-    return SL_OK;
-  }
-  SLResult GetFilePos(SLFileHandle file, uint64_t* position) override {
-    std::lock_guard<std::mutex> guard(lock_);
-    Handle* handle = HandleOf(file);
-    if (handle == nullptr) return Fail(SL_OS_FAILURE, "bad handle");
-    *position = handle->position;
-    return SL_OK;
-  }
-  SLResult SetFilePos(SLFileHandle file, int64_t position) override {
-    std::lock_guard<std::mutex> guard(lock_);
-    Handle* handle = HandleOf(file);
-    if (handle == nullptr) return Fail(SL_OS_FAILURE, "bad handle");
-    if (position < 0) return Fail(SL_OS_FAILURE, "negative position");
-    handle->position = static_cast<uint64_t>(position);
-    return SL_OK;
-  }
-  SLResult GetFileSize(SLFileHandle file, uint64_t* size) override {
-    std::lock_guard<std::mutex> guard(lock_);
-    Handle* handle = HandleOf(file);
-    if (handle == nullptr) return Fail(SL_OS_FAILURE, "bad handle");
-    *size = handle->data->bytes.size();
+    *file = std::make_unique<OpenData>(lock_, std::move(data), mode != OpenMode::Read);
     return SL_OK;
   }
   SLResult IsFileExists(std::u16string_view path, bool* exists) override {
@@ -205,26 +137,65 @@ class MemoryFileSystem : public FileSystemBase {
   struct Data {
     std::string bytes;
     bool readOnly = false;
-    bool writer = false;
-    int readers = 0;
+    // The sharing rules; changed under the lock, given back without it by an open file that
+    // outlives the file system.
+    std::atomic<bool> writer{false};
+    std::atomic<int> readers{0};
   };
   struct Node {
     std::shared_ptr<Data> data;  // null for a folder
   };
-  struct Handle {
-    std::shared_ptr<Data> data;  // stays readable when the file is removed meanwhile
-    uint64_t position = 0;
-    bool write = false;
+  // An open file; its data stays readable when the file is removed meanwhile.
+  class OpenData final : public FileBase {
+   public:
+    OpenData(std::mutex& lock, std::shared_ptr<Data> data, bool write)
+        : lock_(lock), data_(std::move(data)), write_(write) {
+      if (write_) {
+        data_->writer = true;
+      } else {
+        ++data_->readers;
+      }
+    }
+    ~OpenData() override {
+      if (write_) {
+        data_->writer = false;
+      } else {
+        --data_->readers;
+      }
+    }
+    SLResult Read(uint64_t offset, void* buffer, uint64_t size, uint64_t* done) override {
+      std::lock_guard<std::mutex> guard(lock_);
+      const std::string& bytes = data_->bytes;
+      const uint64_t start = std::min<uint64_t>(offset, bytes.size());
+      *done = std::min<uint64_t>(size, bytes.size() - start);
+      std::memcpy(buffer, bytes.data() + start, static_cast<size_t>(*done));
+      return SL_OK;
+    }
+    SLResult Write(uint64_t offset, const void* buffer, uint64_t size, uint64_t* done) override {
+      if (!write_) return Fail(SL_ACCESS_DENIED, "opened for reading");
+      std::lock_guard<std::mutex> guard(lock_);
+      std::string& bytes = data_->bytes;
+      if (bytes.size() < offset + size) bytes.resize(offset + size);
+      std::memcpy(bytes.data() + offset, buffer, static_cast<size_t>(size));
+      *done = size;
+      return SL_OK;
+    }
+    SLResult Size(uint64_t* size) override {
+      std::lock_guard<std::mutex> guard(lock_);
+      *size = data_->bytes.size();
+      return SL_OK;
+    }
+
+   private:
+    std::mutex& lock_;  // the file system's: used only while its handle is open
+    std::shared_ptr<Data> data_;
+    bool write_;
   };
 
   const Node* Find(std::u16string_view path) const {
     const std::optional<std::u16string> key = paths::Key(path);
     const auto found = key ? nodes_.find(*key) : nodes_.end();
     return found != nodes_.end() ? &found->second : nullptr;
-  }
-  Handle* HandleOf(SLFileHandle file) {
-    const auto found = handles_.find(reinterpret_cast<uintptr_t>(file));
-    return found != handles_.end() ? &found->second : nullptr;
   }
   SLResult Remove(std::u16string_view path, bool file) {
     const std::optional<std::u16string> key = paths::Key(path);
@@ -248,8 +219,6 @@ class MemoryFileSystem : public FileSystemBase {
 
   mutable std::mutex lock_;
   std::map<std::u16string, Node> nodes_;
-  std::map<uintptr_t, Handle> handles_;
-  uintptr_t nextHandle_ = 1;
 };
 
 }  // namespace sl::sdk

@@ -1,7 +1,7 @@
 // The whole host SDK: loading the module, references, errors, text, streams, the services'
 // C++ faces, the base for file systems written in C++ with its in-memory example, and zip
 // archives as file systems (ZipArchives; the zip library itself is built on Linux only). The
-// conformance kit (conformance.hpp) is included on its own.
+// conformance kit for file systems is test tooling beside the SDK: slservices/testing/.
 #ifndef SLSERVICES_SDK_SDK_HPP_
 #define SLSERVICES_SDK_SDK_HPP_
 

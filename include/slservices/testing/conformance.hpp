@@ -1,7 +1,10 @@
 // A conformance kit for file systems: drives any SLFileSystem through what the module's streams
 // and the file-system registry rely on, and prints one line per check ("ok   ...", "FAIL ...:
-// why", "skip ...: why") and a summary. Returns the number of failed checks.
+// why", "skip ...: why") and a summary. Returns the number of failed checks. It is test tooling
+// beside the host SDK, not part of it: its own target (slservices::testing), for the tests of
+// a host's file system.
 //
+//   #include "slservices/testing/conformance.hpp"
 //   sl::sdk::CheckOptions options;
 //   options.scratch = u"/tmp/kit";          // a folder the kit may fill; empty: read-only
 //   int failures = sl::sdk::CheckFileSystem(myFs->table(), options, std::cout);
@@ -26,8 +29,8 @@
 // checked as quickly as a small one). A file system that holds no file at all (an empty
 // archive) has nothing to read: the checks that need a sample are skipped. Each check's line is
 // flushed as the check ends, so a reader at the other end of a pipe sees it at once.
-#ifndef SLSERVICES_SDK_CONFORMANCE_HPP_
-#define SLSERVICES_SDK_CONFORMANCE_HPP_
+#ifndef SLSERVICES_TESTING_CONFORMANCE_HPP_
+#define SLSERVICES_TESTING_CONFORMANCE_HPP_
 
 #include <algorithm>
 #include <cstdint>
@@ -41,6 +44,7 @@
 #include <vector>
 
 #include "slservices/sdk/error.hpp"
+#include "slservices/sdk/file_system.hpp"
 #include "slservices/sdk/ref.hpp"
 #include "slservices/sdk/text.hpp"
 
@@ -117,11 +121,11 @@ class Kit {
       if (!unopened_.empty()) return "no file found through Search opens: " + ToUtf8(unopened_);
       throw Skipped{"no file found through Search: the file system holds folders only or nothing"};
     }
-    Handle file = Open(sample_, SL_OPEN_READ);
-    if (!file || SL_FAILED(fs_->GetFileSize(fs_, file.get(), &size_))) {
+    File file = Open(sample_, SL_OPEN_READ);
+    if (!file || SL_FAILED(fs_->GetFileSize(fs_, file.handle(), &size_))) {
       return "cannot open the sample " + ToUtf8(sample_) + " or learn its size";
     }
-    std::optional<std::string> bytes = ReadRest(file.get(), 4096);
+    std::optional<std::string> bytes = ReadRest(file.handle(), 4096);
     if (!bytes) return "cannot read the sample " + ToUtf8(sample_);
     bytes_ = std::move(*bytes);
     // A read that ends before the size it was told is a file cut short.
@@ -135,33 +139,15 @@ class Kit {
     if (writable() && options_.sample.empty()) fs_->RemoveFile(fs_, sample_.c_str());
   }
 
-  // An open file, closed when it goes.
-  class Handle {
-   public:
-    Handle(SLFileSystem* fs, SLFileHandle handle) : fs_(fs), handle_(handle) {}
-    Handle(Handle&& other) noexcept
-        : fs_(other.fs_), handle_(std::exchange(other.handle_, nullptr)) {}
-    Handle& operator=(Handle&&) = delete;
-    ~Handle() { Close(); }
-    SLFileHandle get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-    SLResult Close() {
-      return handle_ == nullptr ? SL_OK : fs_->CloseFile(fs_, std::exchange(handle_, nullptr));
-    }
-
-   private:
-    SLFileSystem* fs_;
-    SLFileHandle handle_;
-  };
-
-  Handle Open(const std::u16string& path, uint32_t mode, SLResult* code = nullptr) const {
+  // An open file, closed when it goes; empty when it does not open.
+  File Open(const std::u16string& path, uint32_t mode, SLResult* code = nullptr) const {
     SLFileHandle handle = nullptr;
     const SLResult result = fs_->OpenFile(fs_, path.c_str(), mode, &handle);
     if (code != nullptr) *code = result;
-    return Handle(fs_, result == SL_OK ? handle : nullptr);
+    return File(Ref<SLFileSystem>::Share(fs_), result == SL_OK ? handle : nullptr);
   }
-  Handle OpenSample() const {
-    Handle handle = Open(sample_, SL_OPEN_READ);
+  File OpenSample() const {
+    File handle = Open(sample_, SL_OPEN_READ);
     if (!handle) throw Failure("the sample does not open for reading");
     return handle;
   }
@@ -182,16 +168,16 @@ class Kit {
     return all;
   }
   std::optional<std::string> ReadWhole(const std::u16string& path, uint64_t chunk) const {
-    Handle handle = Open(path, SL_OPEN_READ);
+    File handle = Open(path, SL_OPEN_READ);
     if (!handle) return std::nullopt;
-    return ReadRest(handle.get(), chunk);
+    return ReadRest(handle.handle(), chunk);
   }
   bool WriteWhole(const std::u16string& path, const std::string& bytes) const {
-    Handle handle = Open(path, SL_OPEN_CREATE);
+    File handle = Open(path, SL_OPEN_CREATE);
     if (!handle) return false;
     uint64_t done = 0;
-    return !SL_FAILED(fs_->WriteFile(fs_, handle.get(), bytes.data(), bytes.size(), &done)) &&
-           done == bytes.size() && handle.Close() == SL_OK;
+    return !SL_FAILED(fs_->WriteFile(fs_, handle.handle(), bytes.data(), bytes.size(), &done)) &&
+           done == bytes.size() && Try([&] { handle.Close(); }).code == SL_OK;
   }
   uint64_t Position(SLFileHandle handle) const {
     uint64_t position = kSentinel64;
@@ -421,13 +407,13 @@ inline std::vector<KitCheck> NullArgumentChecks() {
        [](Kit& k, uint64_t* out) { return k.fs()->ReadFile(k.fs(), nullptr, &byte, 1, out); }},
       {"ReadFile(null buffer)",
        [](Kit& k, uint64_t* out) {
-         Kit::Handle file = k.OpenSample();
-         return k.fs()->ReadFile(k.fs(), file.get(), nullptr, 1, out);
+         File file = k.OpenSample();
+         return k.fs()->ReadFile(k.fs(), file.handle(), nullptr, 1, out);
        }},
       {"ReadFile(size 0)",
        [](Kit& k, uint64_t* out) {
-         Kit::Handle file = k.OpenSample();
-         return k.fs()->ReadFile(k.fs(), file.get(), &byte, 0, out);
+         File file = k.OpenSample();
+         return k.fs()->ReadFile(k.fs(), file.handle(), &byte, 0, out);
        }},
       {"WriteFile(null handle)",
        [](Kit& k, uint64_t* out) { return k.fs()->WriteFile(k.fs(), nullptr, &byte, 1, out); }},
@@ -436,8 +422,8 @@ inline std::vector<KitCheck> NullArgumentChecks() {
        [](Kit& k, uint64_t* out) { return k.fs()->GetFilePos(k.fs(), nullptr, out); }},
       {"GetFilePos(null position)",
        [](Kit& k, uint64_t*) {
-         Kit::Handle file = k.OpenSample();
-         return k.fs()->GetFilePos(k.fs(), file.get(), nullptr);
+         File file = k.OpenSample();
+         return k.fs()->GetFilePos(k.fs(), file.handle(), nullptr);
        }},
       {"SetFilePos(null)",
        [](Kit& k, uint64_t*) { return k.fs()->SetFilePos(k.fs(), nullptr, 0); }},
@@ -445,8 +431,8 @@ inline std::vector<KitCheck> NullArgumentChecks() {
        [](Kit& k, uint64_t* out) { return k.fs()->GetFileSize(k.fs(), nullptr, out); }},
       {"GetFileSize(null size)",
        [](Kit& k, uint64_t*) {
-         Kit::Handle file = k.OpenSample();
-         return k.fs()->GetFileSize(k.fs(), file.get(), nullptr);
+         File file = k.OpenSample();
+         return k.fs()->GetFileSize(k.fs(), file.handle(), nullptr);
        }},
       {"Search(null pattern)",
        [](Kit& k, uint64_t* out) {
@@ -498,12 +484,12 @@ inline std::vector<KitCheck> ReadChecks() {
       {"ReadFile: the sample reads whole in any chunk size; GetFileSize agrees",
        [](Kit& kit) -> std::string {
          for (uint64_t chunk : {7u, 1000u, 65536u}) {
-           Kit::Handle file = kit.OpenSample();
+           File file = kit.OpenSample();
            uint64_t size = kSentinel64;
-           if (kit.fs()->GetFileSize(kit.fs(), file.get(), &size) != SL_OK)
+           if (kit.fs()->GetFileSize(kit.fs(), file.handle(), &size) != SL_OK)
              return "GetFileSize failed";
            if (size != kit.size()) return "GetFileSize gives " + std::to_string(size);
-           const std::optional<std::string> bytes = kit.ReadRest(file.get(), chunk);
+           const std::optional<std::string> bytes = kit.ReadRest(file.handle(), chunk);
            if (!bytes) return "a read failed or reported more than asked";
            if (*bytes != kit.bytes())
              return "different bytes in chunks of " + std::to_string(chunk);
@@ -512,20 +498,20 @@ inline std::vector<KitCheck> ReadChecks() {
        }},
       {"positions: GetFilePos after each read is the count read so far; 0 bytes at the end",
        [](Kit& kit) -> std::string {
-         Kit::Handle file = kit.OpenSample();
-         if (kit.Position(file.get()) != 0) return "a new handle is not at 0";
+         File file = kit.OpenSample();
+         if (kit.Position(file.handle()) != 0) return "a new handle is not at 0";
          char buffer[1000];
          uint64_t total = 0;
          for (;;) {
            uint64_t done = kSentinel64;
-           if (kit.fs()->ReadFile(kit.fs(), file.get(), buffer, sizeof(buffer), &done) != SL_OK) {
+           if (kit.fs()->ReadFile(kit.fs(), file.handle(), buffer, sizeof(buffer), &done) != SL_OK) {
              return "a read failed";
            }
            if (done == kSentinel64) return "done was not written";
            total += done;
-           if (kit.Position(file.get()) != total) {
+           if (kit.Position(file.handle()) != total) {
              return "after " + std::to_string(total) + " bytes GetFilePos gives " +
-                    std::to_string(kit.Position(file.get()));
+                    std::to_string(kit.Position(file.handle()));
            }
            if (done == 0) return total == kit.size() ? "" : "the reads ended early";
            if (total >= kit.bytes().size() && !kit.whole()) return "";
@@ -535,57 +521,57 @@ inline std::vector<KitCheck> ReadChecks() {
        [](Kit& kit) -> std::string {
          const uint64_t size = kit.bytes().size();  // seeks stay among the bytes the kit knows
          if (size < 2) throw Skipped{"the sample is shorter than 2 bytes"};
-         Kit::Handle file = kit.OpenSample();
+         File file = kit.OpenSample();
          for (uint64_t at : {size / 2, uint64_t{1}, size - 1, uint64_t{0}, size / 3}) {
-           if (kit.fs()->SetFilePos(kit.fs(), file.get(), static_cast<int64_t>(at)) != SL_OK) {
+           if (kit.fs()->SetFilePos(kit.fs(), file.handle(), static_cast<int64_t>(at)) != SL_OK) {
              return "SetFilePos(" + std::to_string(at) + ") failed";
            }
-           if (kit.Position(file.get()) != at)
+           if (kit.Position(file.handle()) != at)
              return "GetFilePos after SetFilePos(" + std::to_string(at) + ")";
            char buffer[100];
            uint64_t done = 0;
-           kit.fs()->ReadFile(kit.fs(), file.get(), buffer, sizeof(buffer), &done);
+           kit.fs()->ReadFile(kit.fs(), file.handle(), buffer, sizeof(buffer), &done);
            const uint64_t expected = std::min<uint64_t>(sizeof(buffer), kit.size() - at);
            const uint64_t known = std::min(expected, size - at);
            if (done != expected || kit.bytes().compare(at, known, buffer, known) != 0) {
              return "wrong bytes read at " + std::to_string(at);
            }
-           if (kit.Position(file.get()) != at + done)
+           if (kit.Position(file.handle()) != at + done)
              return "GetFilePos after reading at " + std::to_string(at);
          }
          return "";
        }},
       {"SetFilePos past the end: accepted, GetFilePos gives it, reads give 0 bytes",
        [](Kit& kit) -> std::string {
-         Kit::Handle file = kit.OpenSample();
+         File file = kit.OpenSample();
          const uint64_t beyond = kit.size() + 1000;
-         if (kit.fs()->SetFilePos(kit.fs(), file.get(), static_cast<int64_t>(beyond)) != SL_OK) {
+         if (kit.fs()->SetFilePos(kit.fs(), file.handle(), static_cast<int64_t>(beyond)) != SL_OK) {
            return "SetFilePos past the end failed";
          }
-         if (kit.Position(file.get()) != beyond) return "GetFilePos does not give the position set";
+         if (kit.Position(file.handle()) != beyond) return "GetFilePos does not give the position set";
          char buffer[16];
          uint64_t done = kSentinel64;
          const SLResult code =
-             kit.fs()->ReadFile(kit.fs(), file.get(), buffer, sizeof(buffer), &done);
+             kit.fs()->ReadFile(kit.fs(), file.handle(), buffer, sizeof(buffer), &done);
          return code != SL_OK ? "reading there gave " + HexCode(code)
                 : done != 0   ? "reading there gave bytes"
                               : "";
        }},
       {"SetFilePos -1: fails with a record, the position stays",
        [](Kit& kit) -> std::string {
-         Kit::Handle file = kit.OpenSample();
+         File file = kit.OpenSample();
          const int64_t at = static_cast<int64_t>(std::min<size_t>(5, kit.bytes().size()));
-         kit.fs()->SetFilePos(kit.fs(), file.get(), at);
+         kit.fs()->SetFilePos(kit.fs(), file.handle(), at);
          const std::string recorded = kit.FailsRecorded(
-             "SetFilePos(-1)", 0, [&] { return kit.fs()->SetFilePos(kit.fs(), file.get(), -1); });
+             "SetFilePos(-1)", 0, [&] { return kit.fs()->SetFilePos(kit.fs(), file.handle(), -1); });
          if (!recorded.empty()) return recorded;
-         return kit.Position(file.get()) == static_cast<uint64_t>(at) ? "" : "the position moved";
+         return kit.Position(file.handle()) == static_cast<uint64_t>(at) ? "" : "the position moved";
        }},
       {"FlushFile on a read handle (streams flush them): succeeds or leaves a record",
        [](Kit& kit) -> std::string {
-         Kit::Handle file = kit.OpenSample();
+         File file = kit.OpenSample();
          kit.Prime(SL_INVALID_ARGUMENT);
-         const SLResult code = kit.fs()->FlushFile(kit.fs(), file.get());
+         const SLResult code = kit.fs()->FlushFile(kit.fs(), file.handle());
          return SL_FAILED(code) ? kit.Recorded(code, "FlushFile") : "";
        }},
       {"IsFileExists: 1 for the sample and its folder, 0 for a missing path",
@@ -683,29 +669,29 @@ inline std::vector<KitCheck> WriteChecks() {
          for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 13 + 5);
          std::string why;
          {
-           Kit::Handle file = kit.Open(path, SL_OPEN_CREATE);
+           File file = kit.Open(path, SL_OPEN_CREATE);
            if (!file) return "OpenFile(create) failed";
            for (size_t at = 0; at < bytes.size() && why.empty(); at += 7000) {
              const uint64_t chunk = std::min<uint64_t>(7000, bytes.size() - at);
              uint64_t done = kSentinel64;
-             if (kit.fs()->WriteFile(kit.fs(), file.get(), bytes.data() + at, chunk, &done) !=
+             if (kit.fs()->WriteFile(kit.fs(), file.handle(), bytes.data() + at, chunk, &done) !=
                      SL_OK ||
                  done != chunk) {
                why = "WriteFile failed or wrote less";
-             } else if (kit.Position(file.get()) != at + chunk) {
+             } else if (kit.Position(file.handle()) != at + chunk) {
                why = "GetFilePos after a write";
              }
            }
            uint64_t size = 0;
-           kit.fs()->GetFileSize(kit.fs(), file.get(), &size);
+           kit.fs()->GetFileSize(kit.fs(), file.handle(), &size);
            if (why.empty() && size != bytes.size()) why = "GetFileSize after writing";
          }
          if (why.empty()) {
            // Mode 2 writes over an existing file in place.
-           Kit::Handle file = kit.Open(path, SL_OPEN_WRITE);
+           File file = kit.Open(path, SL_OPEN_WRITE);
            uint64_t done = 0;
-           if (!file || kit.fs()->SetFilePos(kit.fs(), file.get(), 10) != SL_OK ||
-               kit.fs()->WriteFile(kit.fs(), file.get(), "XY", 2, &done) != SL_OK || done != 2) {
+           if (!file || kit.fs()->SetFilePos(kit.fs(), file.handle(), 10) != SL_OK ||
+               kit.fs()->WriteFile(kit.fs(), file.handle(), "XY", 2, &done) != SL_OK || done != 2) {
              why = "writing over an existing file failed";
            }
            bytes.replace(10, 2, "XY");
@@ -811,9 +797,9 @@ inline std::vector<KitCheck> ReadOnlyChecks() {
        }},
       {"WriteFile on a read handle",
        [](Kit& k, const std::u16string&, uint64_t*) {
-         Kit::Handle file = k.OpenSample();
+         File file = k.OpenSample();
          uint64_t done = 0;
-         return k.fs()->WriteFile(k.fs(), file.get(), "x", 1, &done);
+         return k.fs()->WriteFile(k.fs(), file.handle(), "x", 1, &done);
        }},
   };
   std::vector<KitCheck> checks;
@@ -838,12 +824,12 @@ inline std::vector<KitCheck> ThreadChecks() {
   return {
       {"threads: a handle opened on one thread reads and closes on another",
        [](Kit& kit) -> std::string {
-         Kit::Handle file = kit.OpenSample();
+         File file = kit.OpenSample();
          std::optional<std::string> bytes;
          SLResult closed = SL_OS_FAILURE;
          std::thread other([&] {
-           bytes = kit.ReadRest(file.get(), 4096);
-           closed = file.Close();
+           bytes = kit.ReadRest(file.handle(), 4096);
+           closed = Try([&] { file.Close(); }).code;
          });
          other.join();
          return bytes != kit.bytes() ? "wrong bytes on the other thread"
@@ -943,4 +929,4 @@ inline int CheckFileSystem(SLFileSystem* fs, const CheckOptions& options, std::o
 
 }  // namespace sl::sdk
 
-#endif  // SLSERVICES_SDK_CONFORMANCE_HPP_
+#endif  // SLSERVICES_TESTING_CONFORMANCE_HPP_
