@@ -1,8 +1,8 @@
 // What every object a host makes for the module needs behind its table: a reference count
 // (atomic; the last Release deletes the C++ object), weak references, and the calling thread's
 // last failure for GetErrorInfo. FileSystemBase (sdk/file_system.hpp) builds on it. The base
-// entries run the module's own object protocol (sdk/protocol.hpp), so host objects and module
-// objects count, hand out weak references and keep records alike.
+// entries run the module's own object protocol (slservices/core/object_core.hpp), so host objects
+// and module objects count, hand out weak references and keep records alike.
 //
 // A host object is always created with MakeRef<T>(...) (it starts with one reference, which
 // the Ref takes over) and never on the stack: the module may hold references of its own.
@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
+#include "slservices/core/object_core.hpp"
 #include "slservices/sdk/error.hpp"
-#include "slservices/sdk/protocol.hpp"
 #include "slservices/sdk/ref.hpp"
 #include "slservices/sdk/text.hpp"
 
@@ -88,9 +88,10 @@ class HostObject {
   template <class Table>
   static HostObject* Owner(ServiceObject* self) {
     HostObject* owner = reinterpret_cast<Shell<Table>*>(self)->owner;
-    SL_DCHECK(owner->core_.IsAlive(),
-              "a call on a host object that is no longer alive: a reference was released more "
-              "often than it was taken");
+    SLSERVICES_DCHECK(
+        owner->core_.IsAlive(),
+        "a call on a host object that is no longer alive: a reference was released more "
+        "often than it was taken");
     return owner;
   }
 
@@ -165,10 +166,10 @@ class HostObject {
     info.length = static_cast<uint32_t>(
         text.size() < ErrorInfo::kMessageUnits - 1 ? text.size() : ErrorInfo::kMessageUnits - 1);
     std::memcpy(info.message, text.data(), info.length * sizeof(SLChar16));
-    core_.errors.Store(info);
+    core_.errors().Store(info);
   }
 
-  protocol::ObjectCore<HostProtocol> core_;
+  core::ObjectCore<HostProtocol> core_;
 };
 
 }  // namespace sl::sdk
