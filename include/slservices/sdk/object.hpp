@@ -102,8 +102,9 @@ class HostObject {
   }
 
   // Runs the body of one interface entry. No exception leaves it: a ServiceError gives its
-  // code, anything else 7. A failing code is recorded for the calling thread as
-  // "<DisplayName>::<entry>() failed, code: 0x...[: detail]".
+  // code, anything else 7. A failing code is recorded for the calling thread with the entry's
+  // failure text (slservices/core/failure_text.hpp) for DisplayName() and the entry, then
+  // ": detail" when there is one.
   template <class Body>
   SLResult RunEntry(const EntrySite& site, Body&& body) noexcept {
     SLResult code = SL_OS_FAILURE;
@@ -123,7 +124,8 @@ class HostObject {
     }
     if (SL_FAILED(code)) {
       try {
-        std::string message = FormatFailure(std::string(DisplayName()) + "::" + site.entry, code);
+        std::string message;
+        core::AppendEntryFailure(error_detail::AppendTo{message}, DisplayName(), site.entry, code);
         if (!detail.empty()) message += ": " + detail;
         RecordFailure(code, message, site);
       } catch (...) {  // out of memory: the code still goes back
