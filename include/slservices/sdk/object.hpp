@@ -4,8 +4,12 @@
 // entries run the module's own object protocol (slservices/core/object_core.hpp), so host objects
 // and module objects count, hand out weak references and keep records alike.
 //
-// A host object is always created with MakeRef<T>(...) (it starts with one reference, which
-// the Ref takes over) and never on the stack: the module may hold references of its own.
+// A host object is normally created with MakeRef<T>(...): it starts with one reference, which
+// the Ref takes over, and the last Release deletes it. It may also live on the stack or inside
+// another object, as the tests' fakes do, when it outlives every reference handed out: its own
+// first reference is then never released, so Release never deletes it, and every reference the
+// module took (a registered file system, a file stream over it) must be given back before the
+// object goes out of scope.
 #ifndef SLSERVICES_SDK_OBJECT_HPP_
 #define SLSERVICES_SDK_OBJECT_HPP_
 
