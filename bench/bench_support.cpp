@@ -44,7 +44,7 @@ void RemoveFolder() {
 }
 
 template <class T>
-T* HeldObject(sl::sdk::Ref<ServiceObject> (*factory)()) {
+T* HeldObject(SODetails::BasicServiceObjectPtr<ServiceObject> (*factory)()) {
   // Made on first use and kept for the whole run; the process exit takes it down.
   static ServiceObject* const object = factory().detach();
   return reinterpret_cast<T*>(object);

@@ -1,6 +1,7 @@
 # `cmake --install`: bin/ (slhost; the DLLs on Windows), lib/ (the module and the atom library
-# on Linux, with RUNPATH $ORIGIN; import libraries on Windows), include/ (the C headers and the
-# header-only host SDK), a CMake package, a pkg-config file, slhost's man page and the docs.
+# on Linux, with RUNPATH $ORIGIN; import libraries on Windows), include/ (the C headers, the
+# neutral core and the header-only host SDK), a CMake package, a pkg-config file, slhost's man
+# page and the docs.
 #
 #   find_package(slservices CONFIG REQUIRED)
 #   target_link_libraries(host PRIVATE slservices::sdk)  # headers; load the module by path
@@ -19,7 +20,7 @@ target_include_directories(sl_headers INTERFACE $<BUILD_INTERFACE:${PROJECT_SOUR
                                                 $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 set_target_properties(sl_headers PROPERTIES EXPORT_NAME headers)
 
-# The host SDK: headers only (and the dynamic loader on Linux).
+# The host SDK: headers only (and the dynamic loader on Linux), with the neutral core under it.
 add_library(sl_sdk INTERFACE)
 target_link_libraries(sl_sdk INTERFACE sl_headers ${CMAKE_DL_LIBS})
 target_compile_features(sl_sdk INTERFACE cxx_std_17)
@@ -50,6 +51,8 @@ if(SL_BUILD_ZIP)
   set_target_properties(slzip PROPERTIES EXPORT_NAME zip INSTALL_RPATH "$ORIGIN")
   install(TARGETS slzip EXPORT slservicesTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
+# include/slservices/: the C headers; core/, the neutral core the module is built on and the SDK
+# stands on (object protocol, counted pointer, failure text, name bytes); sdk/, the host SDK.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/slservices
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp"
         PATTERN testing EXCLUDE)

@@ -74,8 +74,8 @@ SLResult SLFileSystemServiceImpl::GetRegisteredFileSystemByName(uint32_t name,
 
 namespace sl::filesystem {
 
-sl::sdk::Ref<ServiceObject> CreateFileSystemService() {
-  return sl::sdk::Ref<ServiceObject>::Adopt(
+SODetails::BasicServiceObjectPtr<ServiceObject> CreateFileSystemService() {
+  return SODetails::BasicServiceObjectPtr<ServiceObject>::Adopt(
       reinterpret_cast<ServiceObject*>(SODetails::MakeServiceObject<SLFileSystemServiceImpl>()));
 }
 

@@ -15,7 +15,7 @@
 #include <map>
 
 #include "runtime/service_object.h"
-#include "slservices/sdk/ref.hpp"
+#include "runtime/service_object_ptr.h"
 #include "slservices/sl_filesystem.h"
 #include "support/details/FileSystemServiceCalls"
 
@@ -32,7 +32,7 @@ struct SLFileSystemServiceImpl
   SLResult GetRegisteredFileSystemByName(uint32_t name, SLFileSystem** fileSystem);
 
  private:
-  using FileSystemPtr = sl::sdk::Ref<SLFileSystem>;
+  using FileSystemPtr = SODetails::BasicServiceObjectPtr<SLFileSystem>;
 
   // The atom the file system reports through its own GetFileSystemName, or 0xFFFFFFFF.
   static uint32_t NameKeyOf(SLFileSystem* fileSystem);
@@ -47,6 +47,6 @@ namespace sl::filesystem {
 
 // The "FileSystemService" class's factory: a new service with its default file system; the
 // reference holds its one count.
-sl::sdk::Ref<ServiceObject> CreateFileSystemService();
+SODetails::BasicServiceObjectPtr<ServiceObject> CreateFileSystemService();
 
 }  // namespace sl::filesystem

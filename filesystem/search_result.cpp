@@ -12,11 +12,11 @@ namespace {
 
 // Appends the bare name of a found entry and its terminator to `names`, and where it starts to
 // `starts`; the field holds at most 259 units before its terminator.
-void AppendName(const os::FindData& data, std::u16string& names, std::vector<uint32_t>& starts) {
+void AppendName(const os::FindData& data, std::u16string& names, std::vector<size_t>& starts) {
   const size_t capacity = sizeof(data.fileName) / sizeof(data.fileName[0]);
   size_t length = 0;
   while (length < capacity && data.fileName[length] != u'\0') ++length;
-  starts.push_back(static_cast<uint32_t>(names.size()));
+  starts.push_back(names.size());
   names.append(data.fileName, length);
   names.push_back(u'\0');
 }
@@ -37,7 +37,7 @@ class SearchHandleCloser {
 // return of FindNextFileW ends the listing, whatever its reason: the names so far are the
 // result. The search handle is closed before the function returns, also when it throws.
 void GatherNames(os::FindHandle search, os::FindData& data, std::u16string& names,
-                 std::vector<uint32_t>& starts) {
+                 std::vector<size_t>& starts) {
   SearchHandleCloser closer(search);
   AppendName(data, names, starts);
   while (os::FindNextFileW(search, &data)) AppendName(data, names, starts);
@@ -78,7 +78,7 @@ SLResult SearchFolder(const SLChar16* pattern, SLFileSystemSearchResult** result
   // so far are freed; no object is handed out.
   try {
     std::u16string names;
-    std::vector<uint32_t> starts;
+    std::vector<size_t> starts;
     GatherNames(search, data, names, starts);
     *result = SODetails::MakeServiceObject<SLFileSystemSearchResultImpl>(std::move(names),
                                                                          std::move(starts));

@@ -8,6 +8,7 @@
 // Thread safety: [thread-safe] GetCount and GetFileInfo.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,8 +21,9 @@ struct SLFileSystemSearchResultImpl
     : SOImpl::CppSLFileSystemSearchResultBase<SLFileSystemSearchResultImpl,
                                               SODetails::ServiceObjectTraits> {
   // `names` holds every name with its terminator, one after the other; `starts` the offset of
-  // each. One block for the whole listing, however many names it has.
-  SLFileSystemSearchResultImpl(std::u16string names, std::vector<uint32_t> starts)
+  // each, in units. One block for the whole listing, however many names it has; the offsets are
+  // as wide as the block can be, so a listing of more than 4 GiB of names still finds each one.
+  SLFileSystemSearchResultImpl(std::u16string names, std::vector<size_t> starts)
       : names_(std::move(names)), starts_(std::move(starts)) {}
 
   SLResult GetCount(uint64_t* count);
@@ -30,7 +32,7 @@ struct SLFileSystemSearchResultImpl
 
  private:
   const std::u16string names_;
-  const std::vector<uint32_t> starts_;
+  const std::vector<size_t> starts_;
 };
 
 namespace sl::filesystem {

@@ -56,7 +56,7 @@ SLResult CreateFromList(ServiceFactoryRecord* head, uint32_t classAtom, ServiceO
   }
   if (match == nullptr) return SL_NOT_FOUND;
   if (!match->factory) return SL_NO_OBJECT;
-  sl::sdk::Ref<ServiceObject> made = match->factory();
+  SODetails::BasicServiceObjectPtr<ServiceObject> made = match->factory();
   if (!made) return SL_NO_OBJECT;
   *object = made.detach();
   return SL_OK;

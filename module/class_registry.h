@@ -13,12 +13,12 @@
 #include <mutex>
 #include <vector>
 
-#include "slservices/sdk/ref.hpp"
+#include "runtime/service_object_ptr.h"
 #include "slservices/sl_module.h"
 
 namespace sl::module {
 
-using ServiceFactory = std::function<sl::sdk::Ref<ServiceObject>()>;
+using ServiceFactory = std::function<SODetails::BasicServiceObjectPtr<ServiceObject>()>;
 
 struct ServiceFactoryRecord {
   // Registers the record at the head of `*head`.

@@ -3,26 +3,30 @@
 #include <algorithm>
 #include <cstring>
 
+#include "slservices/core/failure_text.hpp"
+
 namespace SODetails {
 namespace {
 
 // Appends to a fixed message buffer, dropping whatever does not fit before the terminator.
 class MessageWriter {
  public:
+  // An interface name: UTF-16 units and their count.
+  struct Units {
+    const char16_t* text;
+    size_t length;
+  };
+
   explicit MessageWriter(ErrorInfo& info) : info_(info) {}
 
-  void Append(const char16_t* text, size_t length) {
-    for (size_t i = 0; i < length; ++i) Put(text[i]);
+  void operator()(Units units) {
+    for (size_t i = 0; i < units.length; ++i) Put(units.text[i]);
   }
-  void Append(const char16_t* text) {
+  void operator()(const char16_t* text) {
     for (; *text != u'\0'; ++text) Put(*text);
   }
-  void Append(const char* ascii) {
+  void operator()(const char* ascii) {
     for (; *ascii != '\0'; ++ascii) Put(static_cast<char16_t>(*ascii));
-  }
-  void AppendHex32(uint32_t value) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    for (int shift = 28; shift >= 0; shift -= 4) Put(kDigits[(value >> shift) & 0xFu]);
   }
 
  private:
@@ -37,7 +41,6 @@ class MessageWriter {
 void RecordFailure(ErrorRecords& records, SLResult code, const char16_t* interfaceName,
                    size_t interfaceNameLength, const char16_t* entryName, const char* functionName,
                    const char* sourceFile, uint32_t line) {
-  if (!IsFailureCode(code)) return;
   if (interfaceNameLength == 0 || entryName == nullptr) return;
 
   ErrorInfo info;  // zero-filled message: the units behind the terminator stay zero
@@ -45,18 +48,14 @@ void RecordFailure(ErrorRecords& records, SLResult code, const char16_t* interfa
   info.line = line;
   info.functionName = functionName;
   info.sourceFile = sourceFile;
-  MessageWriter writer(info);
-  writer.Append(interfaceName, interfaceNameLength);
-  writer.Append("::");
-  writer.Append(entryName);
-  writer.Append("() failed, code: 0x");
-  writer.AppendHex32(code);
+  sl::core::AppendEntryFailure(MessageWriter(info),
+                               MessageWriter::Units{interfaceName, interfaceNameLength}, entryName,
+                               code);
 
   records.Store(info);
 }
 
-void ThrowRecordedServiceError(ServiceObject* object, SLResult code) {
-  if (!IsFailureCode(code)) return;
+void ThrowRecordedServiceError(ServiceObject* object) {
   if (object == nullptr || object->header.GetErrorInfo == nullptr) return;
   SLErrorInfo foreign{};
   if (object->header.GetErrorInfo(object, &foreign, 0) != SL_OK) return;

@@ -12,7 +12,7 @@
 // the failure records) goes first, then the implementation's data, then the memory.
 //
 // The five base entries forward to the core: the same protocol (count, weak block, failure
-// records, debug checks) that host objects built on the SDK use, slservices/sdk/protocol.hpp.
+// records, debug checks) that host objects built on the SDK use, slservices/core/object_core.hpp.
 //
 // Example:
 //   struct SLFileSystemImpl
@@ -51,7 +51,7 @@ class ServiceObjectT final : public Impl {
   // Only the final Release destroys a module object. (Host objects may live on a host's stack,
   // so the check is the module's, not the shared core's.)
   ~ServiceObjectT() {
-    SL_DCHECK(core.refCount.load() == 0, "an object destroyed while references to it remain");
+    SLSERVICES_DCHECK(core.RefCount() == 0, "an object destroyed while references to it remain");
   }
 
   Interface* AsInterface() { return &this->table_; }
@@ -62,9 +62,10 @@ class ServiceObjectT final : public Impl {
   static ServiceObjectT* FromHeader(const void* self) {
     auto* base = reinterpret_cast<typename Impl::GlueBase*>(const_cast<void*>(self));
     auto* object = static_cast<ServiceObjectT*>(base);
-    SL_DCHECK(object->core.IsAlive(),
-              "a call on an object that is no longer alive: a reference was released more often "
-              "than it was taken, or the pointer is not a module object");
+    SLSERVICES_DCHECK(
+        object->core.IsAlive(),
+        "a call on an object that is no longer alive: a reference was released more often "
+        "than it was taken, or the pointer is not a module object");
     return object;
   }
 

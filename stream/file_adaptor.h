@@ -19,7 +19,7 @@
 #include <boost/iostreams/categories.hpp>
 #include <boost/iostreams/positioning.hpp>
 
-#include "slservices/sdk/ref.hpp"
+#include "runtime/service_object_ptr.h"
 #include "stream/stream_service.h"
 
 class SLStreamServiceImpl::_FileAdaptor {
@@ -29,7 +29,7 @@ class SLStreamServiceImpl::_FileAdaptor {
                     boost::iostreams::closable_tag,
                     boost::iostreams::flushable_tag {};
 
-  _FileAdaptor(sl::sdk::Ref<SLFileSystem> fileSystem, SLFileHandle file)
+  _FileAdaptor(SODetails::BasicServiceObjectPtr<SLFileSystem> fileSystem, SLFileHandle file)
       : fileSystem_(std::move(fileSystem)), file_(file) {}
 
   // One ReadFile call for up to n bytes; the count it reports, or 0 when it is not called.
@@ -49,6 +49,6 @@ class SLStreamServiceImpl::_FileAdaptor {
   SLFileHandle file() const { return file_; }
 
  private:
-  sl::sdk::Ref<SLFileSystem> fileSystem_;
+  SODetails::BasicServiceObjectPtr<SLFileSystem> fileSystem_;
   SLFileHandle file_;
 };

@@ -32,12 +32,18 @@ struct _SLStreamRec {
 };
 
 // A read stream: a filtering input stream, held as its std::istream part.
+//
+// Its one field of record is the stream. readDevice and device are an addition for the
+// whole-buffer read: a ReadStream that asks for at least a whole buffer takes what the stream's
+// buffer holds, then has the device fill the caller's memory directly, one buffer-sized read at
+// a time, instead of copying through the 4096-byte buffer (ReadWholeBuffers in
+// stream_service.cpp). The device sees the same reads either way. Both are null for memory
+// streams, which have no buffer of their own.
 struct _SLInputStreamRec final : _SLStreamRec {
   bool IsInput() const override { return true; }
 
   std::shared_ptr<std::istream> stream;
-  // The stream's device, for reads that fill whole buffers straight into the caller's memory
-  // (stream_service.cpp). Null for memory streams, which have no buffer of their own.
+  // Added for the whole-buffer read: the device's read function and the device it reads.
   std::streamsize (*readDevice)(void* device, char* buffer, std::streamsize n) = nullptr;
   void* device = nullptr;
 };

@@ -8,7 +8,7 @@
 #include <boost/iostreams/device/array.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
-#include "slservices/sdk/ref.hpp"
+#include "runtime/service_object_ptr.h"
 #include "stream/file_adaptor.h"
 #include "stream/handler_adaptors.h"
 #include "stream/opening_stream.h"
@@ -123,17 +123,19 @@ SLResult SLStreamServiceImpl::OpenFileReadStream(SLFileSystem* fileSystem, SLFil
                                                  SLStreamHandle* stream) {
   if (fileSystem == nullptr || stream == nullptr) return SL_INVALID_ARGUMENT;
   // The stream buffer's copy of the device keeps the one reference that outlives this call.
-  *stream = OpenDeviceReadStream(_FileAdaptor(sl::sdk::Ref<SLFileSystem>::Share(fileSystem), file));
+  *stream = OpenDeviceReadStream(
+      _FileAdaptor(SODetails::BasicServiceObjectPtr<SLFileSystem>::Share(fileSystem), file));
   return SL_OK;
 }
 
 SLResult SLStreamServiceImpl::OpenFileWriteStream(SLFileSystem* fileSystem, SLFileHandle file,
                                                   SLStreamHandle* stream) {
   if (fileSystem == nullptr || stream == nullptr) return SL_INVALID_ARGUMENT;
-  *stream = OpenStream<_SLOutputStreamRec, io::output>(
-                _FileAdaptor(sl::sdk::Ref<SLFileSystem>::Share(fileSystem), file))
-                .release()
-                ->AsHandle();
+  *stream =
+      OpenStream<_SLOutputStreamRec, io::output>(
+          _FileAdaptor(SODetails::BasicServiceObjectPtr<SLFileSystem>::Share(fileSystem), file))
+          .release()
+          ->AsHandle();
   return SL_OK;
 }
 
@@ -206,8 +208,8 @@ SLResult SLStreamServiceImpl::CloseStream(SLStreamHandle stream) {
 
 namespace sl::stream {
 
-sl::sdk::Ref<ServiceObject> CreateStreamService() {
-  return sl::sdk::Ref<ServiceObject>::Adopt(
+SODetails::BasicServiceObjectPtr<ServiceObject> CreateStreamService() {
+  return SODetails::BasicServiceObjectPtr<ServiceObject>::Adopt(
       reinterpret_cast<ServiceObject*>(SODetails::MakeServiceObject<SLStreamServiceImpl>()));
 }
 

@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "slservices/sdk/ref.hpp"
+#include "runtime/service_object_ptr.h"
 #include "support/details/StreamServiceCalls"
 
 struct SLStreamServiceImpl
@@ -35,6 +35,6 @@ struct SLStreamServiceImpl
 namespace sl::stream {
 
 // The "StreamService" class's factory: a new stream service; the reference holds its one count.
-sl::sdk::Ref<ServiceObject> CreateStreamService();
+SODetails::BasicServiceObjectPtr<ServiceObject> CreateStreamService();
 
 }  // namespace sl::stream

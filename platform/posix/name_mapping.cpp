@@ -1,13 +1,13 @@
 #include "platform/posix/name_mapping.h"
 
-#include "slservices/sdk/name_bytes.hpp"
+#include "slservices/core/name_bytes.hpp"
 
 namespace sl::platform::posix {
 namespace {
 
-using sl::sdk::name_bytes::DecodeUtf8;
-using sl::sdk::name_bytes::IsForbiddenInName;
-using sl::sdk::name_bytes::kByteBase;
+using sl::core::name_bytes::DecodeUtf8;
+using sl::core::name_bytes::IsForbiddenInName;
+using sl::core::name_bytes::kByteBase;
 
 // One name (no '/'). Returns the units written, or -1 when `room` is too small.
 int NameToUtf16(const unsigned char* in, size_t length, char16_t* out, size_t room) {
@@ -46,7 +46,7 @@ int NameToUtf16(const unsigned char* in, size_t length, char16_t* out, size_t ro
 }  // namespace
 
 char* AppendNative(char32_t c, char* out) {
-  if (!IsMappedByte(c)) return sl::sdk::name_bytes::EncodeUtf8(c, out);
+  if (!IsMappedByte(c)) return sl::core::name_bytes::EncodeUtf8(c, out);
   *out++ = static_cast<char>(c - kByteBase);
   return out;
 }

@@ -17,12 +17,12 @@
 
 #include <cstddef>
 
-#include "slservices/sdk/name_bytes.hpp"
+#include "slservices/core/name_bytes.hpp"
 
 namespace sl::platform::posix {
 
 // Whether a UTF-16 unit of a caller's path stands for the byte `c - 0xF000`.
-inline bool IsMappedByte(char32_t c) { return sl::sdk::name_bytes::IsByteCharacter(c); }
+inline bool IsMappedByte(char32_t c) { return sl::core::name_bytes::IsByteCharacter(c); }
 
 // The native form of one character of a caller's path, appended at `out`: the byte for
 // U+F000 + b, UTF-8 otherwise. Returns the end of what was written (at most four bytes).

@@ -321,7 +321,7 @@ TEST_F(SpecialFilesTest, AWriteStreamOverAFifoDeliversEveryByte) {
     ::close(fd);
   });
   readerOpen.get_future().wait();
-  sl::sdk::Ref<ServiceObject> service = sl::stream::CreateStreamService();
+  auto service = sl::stream::CreateStreamService();
   auto* ss = reinterpret_cast<SLStreamService*>(service.get());
   SLFileHandle file = nullptr;
   const SLResult opened = Open("fifo", SL_OPEN_WRITE, &file);  // reads and writes: opens at once

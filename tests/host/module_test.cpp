@@ -91,7 +91,7 @@ TEST(ModuleExports, OnlyTheFiveExportsAreFoundAndNotificationsGiveZero) {
     EXPECT_EQ(SL_OK, module->onFree());
   }
   EXPECT_EQ(nullptr, module->Symbol("SLGetAtomFromString"));
-  EXPECT_EQ(nullptr, module->Symbol("_ZN9SODetails25ThrowRecordedServiceErrorEP13ServiceObjectj"));
+  EXPECT_EQ(nullptr, module->Symbol("_ZN9SODetails25ThrowRecordedServiceErrorEP13ServiceObject"));
   // The SDK's loader names what is missing.
   std::string error;
   EXPECT_EQ(nullptr, sl::sdk::Module::Load("./no-such-module.bin", &error));

@@ -15,7 +15,7 @@ namespace {
 using sl::module::ClassList;
 using sl::module::CreateFromList;
 using sl::module::ServiceFactoryRecord;
-using ObjectPtr = sl::sdk::Ref<ServiceObject>;
+using ObjectPtr = SODetails::BasicServiceObjectPtr<ServiceObject>;
 
 uint32_t AtomOf(const char* name) {
   uint32_t atom = SL_UNRESOLVED_ATOM;

@@ -16,7 +16,7 @@
 
 namespace {
 
-using ObjectPtr = sl::sdk::Ref<ServiceObject>;
+using ObjectPtr = SODetails::BasicServiceObjectPtr<ServiceObject>;
 
 int Rounds(int base) {
   const char* value = std::getenv("SL_STRESS_SCALE");

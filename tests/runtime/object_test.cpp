@@ -12,7 +12,7 @@
 
 namespace {
 
-// The protocol is one implementation (slservices/sdk/protocol.hpp) under two kinds of object:
+// The protocol is one implementation (slservices/core/object_core.hpp) under two kinds of object:
 // the module's own and a host's built on the SDK's HostObject. Every case runs on both.
 struct ModuleObject {
   static ServiceObject* Make(std::atomic<int>* destroyed) {

@@ -87,7 +87,7 @@ class StreamDevices : public ::testing::TestWithParam<Program> {};
 
 void RunProgram(const Program& p, Kind kind) {
   SCOPED_TRACE(kind == kFile ? "file stream" : kind == kCallbacks ? "callback stream" : "memory");
-  sl::sdk::Ref<ServiceObject> service = sl::stream::CreateStreamService();
+  auto service = sl::stream::CreateStreamService();
   auto* ss = reinterpret_cast<SLStreamService*>(service.get());
   FaultFileSystem fs;
   const std::string data = Pattern(20000);
@@ -169,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(Table, StreamDevices, ::testing::ValuesIn(kPrograms),
 // A stream keeps its file system alive after the registry and the caller let go of it, and its
 // close gives back the last reference.
 TEST(StreamReferences, AStreamHoldsTheLastReferenceToItsFileSystem) {
-  sl::sdk::Ref<ServiceObject> service = sl::stream::CreateStreamService();
+  auto service = sl::stream::CreateStreamService();
   auto* ss = reinterpret_cast<SLStreamService*>(service.get());
   for (const bool input : {true, false}) {
     auto fs = sl::sdk::MakeRef<FaultFileSystem>();

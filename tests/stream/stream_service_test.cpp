@@ -17,7 +17,7 @@
 namespace {
 
 using sltest::FaultFileSystem;
-using ObjectPtr = sl::sdk::Ref<ServiceObject>;
+using ObjectPtr = SODetails::BasicServiceObjectPtr<ServiceObject>;
 
 SLStreamService* Streams(const ObjectPtr& service) {
   return reinterpret_cast<SLStreamService*>(service.get());

@@ -5,17 +5,17 @@
 //   if (!outcome) std::cerr << outcome.message << " (" << sl::sdk::Explain(outcome.code) << ")\n";
 //
 // A failure carries the object's own record for the calling thread (GetErrorInfo): the message
-// the object wrote ("SLFileSystem::OpenFile() failed, code: 0x0000000b"), its function and line.
+// the object wrote (slservices/core/failure_text.hpp), its function and line.
 #ifndef SLSERVICES_SDK_ERROR_HPP_
 #define SLSERVICES_SDK_ERROR_HPP_
 
-#include <cstdio>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <utility>
 
+#include "slservices/core/failure_text.hpp"
 #include "slservices/sdk/ref.hpp"
 #include "slservices/sdk/text.hpp"
 #include "slservices/sl_exception.hpp"
@@ -26,15 +26,23 @@ namespace sl::sdk {
 inline const char* Explain(SLResult code) { return SLResultText(code); }
 
 // "0x0000000b": a code as the module's messages show it.
-inline std::string HexCode(SLResult code) {
-  char hex[16];
-  std::snprintf(hex, sizeof(hex), "0x%08x", static_cast<unsigned>(code));
-  return hex;
-}
+inline std::string HexCode(SLResult code) { return std::string("0x") + core::HexDigits(code).text; }
 
-// "SLFileSystem::OpenFile() failed, code: 0x0000000b" for what = "SLFileSystem::OpenFile".
+namespace error_detail {
+// Collects the pieces of a failure text (slservices/core/failure_text.hpp) in a string.
+struct AppendTo {
+  std::string& text;
+  void operator()(const std::string& piece) const { text += piece; }
+  void operator()(const char* piece) const { text += piece; }
+};
+}  // namespace error_detail
+
+// The failure message of a call named `what`, as an entry records it: for what =
+// "SLFileSystem::OpenFile", the same text the module's SLFileSystem records for OpenFile.
 inline std::string FormatFailure(const std::string& what, SLResult code) {
-  return what + "() failed, code: " + HexCode(code);
+  std::string text = what + "()";
+  core::AppendFailedCode(error_detail::AppendTo{text}, code);
+  return text;
 }
 
 // A failure record read back from an object, with its strings copied.
@@ -97,7 +105,7 @@ inline ServiceError FromModuleException(const ServiceObjectException& exception)
   return ServiceError(info.code, message, std::move(record));
 }
 
-// Returns a code that is not a failure (0, 1 or 13); throws ServiceError for any other.
+// Returns a code that is not a failure (SL_FAILED); throws ServiceError for any other.
 template <class T>
 SLResult Check(SLResult code, T* object, const char* what = nullptr) {
   if (SL_FAILED(code)) throw MakeServiceError(code, ObjectOf(object), what);

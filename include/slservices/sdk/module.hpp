@@ -174,7 +174,9 @@ class Module {
     Ref<ServiceObject> object;
     const SLResult code = create(Atom(className), object.put());
     if (SL_FAILED(code) || !object) {
-      throw ServiceError(code, call + " failed, code: " + HexCode(code));
+      std::string message = call;
+      core::AppendFailedCode(error_detail::AppendTo{message}, code);
+      throw ServiceError(code, message);
     }
     Ref<T> typed = object.template As<T>();
     if (!typed) {

@@ -1,11 +1,15 @@
 // What every object a host makes for the module needs behind its table: a reference count
 // (atomic; the last Release deletes the C++ object), weak references, and the calling thread's
 // last failure for GetErrorInfo. FileSystemBase (sdk/file_system.hpp) builds on it. The base
-// entries run the module's own object protocol (sdk/protocol.hpp), so host objects and module
-// objects count, hand out weak references and keep records alike.
+// entries run the module's own object protocol (slservices/core/object_core.hpp), so host objects
+// and module objects count, hand out weak references and keep records alike.
 //
-// A host object is always created with MakeRef<T>(...) (it starts with one reference, which
-// the Ref takes over) and never on the stack: the module may hold references of its own.
+// A host object is normally created with MakeRef<T>(...): it starts with one reference, which
+// the Ref takes over, and the last Release deletes it. It may also live on the stack or inside
+// another object, as the tests' fakes do, when it outlives every reference handed out: its own
+// first reference is then never released, so Release never deletes it, and every reference the
+// module took (a registered file system, a file stream over it) must be given back before the
+// object goes out of scope.
 #ifndef SLSERVICES_SDK_OBJECT_HPP_
 #define SLSERVICES_SDK_OBJECT_HPP_
 
@@ -16,8 +20,8 @@
 #include <string>
 #include <thread>
 
+#include "slservices/core/object_core.hpp"
 #include "slservices/sdk/error.hpp"
-#include "slservices/sdk/protocol.hpp"
 #include "slservices/sdk/ref.hpp"
 #include "slservices/sdk/text.hpp"
 
@@ -88,9 +92,10 @@ class HostObject {
   template <class Table>
   static HostObject* Owner(ServiceObject* self) {
     HostObject* owner = reinterpret_cast<Shell<Table>*>(self)->owner;
-    SL_DCHECK(owner->core_.IsAlive(),
-              "a call on a host object that is no longer alive: a reference was released more "
-              "often than it was taken");
+    SLSERVICES_DCHECK(
+        owner->core_.IsAlive(),
+        "a call on a host object that is no longer alive: a reference was released more "
+        "often than it was taken");
     return owner;
   }
 
@@ -101,8 +106,9 @@ class HostObject {
   }
 
   // Runs the body of one interface entry. No exception leaves it: a ServiceError gives its
-  // code, anything else 7. A failing code is recorded for the calling thread as
-  // "<DisplayName>::<entry>() failed, code: 0x...[: detail]".
+  // code, anything else 7. A failing code is recorded for the calling thread with the entry's
+  // failure text (slservices/core/failure_text.hpp) for DisplayName() and the entry, then
+  // ": detail" when there is one.
   template <class Body>
   SLResult RunEntry(const EntrySite& site, Body&& body) noexcept {
     SLResult code = SL_OS_FAILURE;
@@ -122,7 +128,8 @@ class HostObject {
     }
     if (SL_FAILED(code)) {
       try {
-        std::string message = FormatFailure(std::string(DisplayName()) + "::" + site.entry, code);
+        std::string message;
+        core::AppendEntryFailure(error_detail::AppendTo{message}, DisplayName(), site.entry, code);
         if (!detail.empty()) message += ": " + detail;
         RecordFailure(code, message, site);
       } catch (...) {  // out of memory: the code still goes back
@@ -165,10 +172,10 @@ class HostObject {
     info.length = static_cast<uint32_t>(
         text.size() < ErrorInfo::kMessageUnits - 1 ? text.size() : ErrorInfo::kMessageUnits - 1);
     std::memcpy(info.message, text.data(), info.length * sizeof(SLChar16));
-    core_.errors.Store(info);
+    core_.errors().Store(info);
   }
 
-  protocol::ObjectCore<HostProtocol> core_;
+  core::ObjectCore<HostProtocol> core_;
 };
 
 }  // namespace sl::sdk

@@ -16,6 +16,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "slservices/core/counted_ptr.hpp"
 #include "slservices/slservices.h"
 
 namespace sl::sdk {
@@ -50,106 +51,42 @@ struct InterfaceTraits<SLStreamService> {
 };
 
 namespace ref_detail {
-
-template <class T, class = void>
-struct IsHostObject : std::false_type {};
 // Host-made objects (sdk/object.hpp) say where their table is.
 template <class T>
-struct IsHostObject<T, std::void_t<decltype(std::declval<T&>().object())>> : std::true_type {};
-
+using IsHostObject = core::counted_detail::SaysWhereItsTableIs<T>;
 }  // namespace ref_detail
 
-// The object as seen through its header: an interface table or a host-made object.
-template <class T>
-ServiceObject* ObjectOf(T* pointer) {
-  if (pointer == nullptr) return nullptr;
-  if constexpr (ref_detail::IsHostObject<T>::value) {
-    return pointer->object();
-  } else {
-    return reinterpret_cast<ServiceObject*>(pointer);
-  }
-}
+// The object as seen through its header, and the reference entries called by the null rule.
+using core::AddRefObject;
+using core::ObjectOf;
+using core::RefCountOf;
+using core::ReleaseObject;
 
-inline uint32_t AddRefObject(ServiceObject* object) {
-  return object != nullptr && object->header.AddRef != nullptr ? object->header.AddRef(object) : 0;
-}
-inline uint32_t ReleaseObject(ServiceObject* object) {
-  return object != nullptr && object->header.Release != nullptr ? object->header.Release(object)
-                                                                : 0;
-}
-inline uint32_t RefCountOf(ServiceObject* object) {
-  return object != nullptr && object->header.GetRefCount != nullptr
-             ? object->header.GetRefCount(object)
-             : 0;
-}
-
-// One counted reference: copying adds one, destroying or overwriting gives it back.
+// One counted reference (slservices/core/counted_ptr.hpp: copying adds one, destroying or
+// overwriting gives it back), with checked casts between interfaces.
 template <class T>
-class Ref {
+class Ref : public core::CountedPtr<T> {
+  using Counted = core::CountedPtr<T>;
+
  public:
+  using Counted::Counted;
   Ref() = default;
-  Ref(std::nullptr_t) {}  // NOLINT: a null reference converts implicitly
+  Ref(Counted counted) noexcept : Counted(std::move(counted)) {}  // NOLINT: the same reference
   // Takes over a reference the caller owns (an object handed out through an out pointer).
-  static Ref Adopt(T* pointer) {
-    Ref ref;
-    ref.pointer_ = pointer;
-    return ref;
-  }
+  static Ref Adopt(T* pointer) { return Ref(Counted::Adopt(pointer)); }
   // Adds a reference of its own to a borrowed object.
-  static Ref Share(T* pointer) {
-    Ref ref = Adopt(pointer);
-    AddRefObject(ObjectOf(pointer));
-    return ref;
-  }
-
-  Ref(const Ref& other) : pointer_(other.pointer_) { AddRefObject(ObjectOf(pointer_)); }
-  Ref(Ref&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
-  template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
-  Ref(const Ref<U>& other) : pointer_(other.get()) {  // NOLINT: derived to base
-    AddRefObject(ObjectOf(pointer_));
-  }
-  template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
-  Ref(Ref<U>&& other) noexcept : pointer_(other.detach()) {}  // NOLINT: derived to base
-  Ref& operator=(Ref other) noexcept {
-    std::swap(pointer_, other.pointer_);
-    return *this;
-  }
-  ~Ref() { reset(); }
-
-  void reset() {
-    if (T* pointer = std::exchange(pointer_, nullptr)) ReleaseObject(ObjectOf(pointer));
-  }
-  // Gives up the reference without releasing it; the caller owns it now.
-  T* detach() { return std::exchange(pointer_, nullptr); }
-  // Receives a reference through an out pointer: `service->GetDefaultFileSystem(s, ref.put())`.
-  T** put() {
-    reset();
-    return &pointer_;
-  }
-
-  T* get() const { return pointer_; }
-  T* operator->() const { return pointer_; }
-  T& operator*() const { return *pointer_; }
-  explicit operator bool() const { return pointer_ != nullptr; }
-  ServiceObject* object() const { return ObjectOf(pointer_); }
-  uint32_t RefCount() const { return RefCountOf(object()); }
+  static Ref Share(T* pointer) { return Ref(Counted::Share(pointer)); }
 
   // The same object seen as interface U, with a reference of its own; null when the object's
   // header names another interface.
   template <class U>
   Ref<U> As() const {
-    ServiceObject* object = ObjectOf(pointer_);
+    ServiceObject* object = this->object();
     if (object == nullptr) return nullptr;
     constexpr uint32_t id = InterfaceTraits<U>::kId;
     if (id != 0 && object->header.interfaceId != id) return nullptr;
     return Ref<U>::Share(reinterpret_cast<U*>(object));
   }
-
-  friend bool operator==(const Ref& a, const Ref& b) { return a.pointer_ == b.pointer_; }
-  friend bool operator!=(const Ref& a, const Ref& b) { return a.pointer_ != b.pointer_; }
-
- private:
-  T* pointer_ = nullptr;
 };
 
 template <class T, class... Args>

@@ -32,7 +32,7 @@
 #include <string_view>
 #include <utility>
 
-#include "slservices/sdk/name_bytes.hpp"
+#include "slservices/core/name_bytes.hpp"
 #include "slservices/sl_result.h"
 
 namespace sl::sdk {
@@ -40,7 +40,7 @@ namespace sl::sdk {
 namespace text_detail {
 
 constexpr char32_t kReplacement = 0xFFFD;
-using name_bytes::kByteBase;
+using core::name_bytes::kByteBase;
 
 #ifdef _WIN32
 constexpr bool kNamesAreBytes = false;
@@ -48,8 +48,8 @@ constexpr bool kNamesAreBytes = false;
 constexpr bool kNamesAreBytes = true;
 #endif
 
-using name_bytes::IsByteCharacter;
-using name_bytes::IsForbiddenInName;
+using core::name_bytes::IsByteCharacter;
+using core::name_bytes::IsForbiddenInName;
 
 inline void AppendUtf16(std::u16string& out, char32_t c) {
   if (c < 0x10000) {
@@ -63,11 +63,12 @@ inline void AppendUtf16(std::u16string& out, char32_t c) {
 
 inline void AppendUtf8(std::string& out, char32_t c) {
   char bytes[4];
-  out.append(bytes, name_bytes::EncodeUtf8(c, bytes));
+  out.append(bytes, core::name_bytes::EncodeUtf8(c, bytes));
 }
 
 inline size_t DecodeUtf8(std::string_view in, size_t i, char32_t* c) {
-  return name_bytes::DecodeUtf8(reinterpret_cast<const unsigned char*>(in.data()), in.size(), i, c);
+  return core::name_bytes::DecodeUtf8(reinterpret_cast<const unsigned char*>(in.data()), in.size(),
+                                      i, c);
 }
 
 // UTF-8 to UTF-16. `asNames`: the text is a path of a system whose names are bytes, so what a

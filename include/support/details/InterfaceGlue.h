@@ -12,8 +12,8 @@
 
 #include <cstring>
 
-#include "runtime/fnv1a.h"
 #include "runtime/failure_report.h"
+#include "runtime/fnv1a.h"
 #include "runtime/service_object.h"
 #include "slservices/slservices.h"
 
@@ -38,27 +38,27 @@ void EndTable(Table& table) {
 }  // namespace SODetails
 
 // The members every glue base starts with.
-#define SL_GLUE_PROLOGUE(InterfaceType, Stamp)                                              \
-  using Interface = InterfaceType;                                                          \
-  static constexpr const char kInterfaceName[] = #InterfaceType;                            \
-  static constexpr const char16_t kInterfaceName16[] = u"" #InterfaceType;                  \
-  static constexpr uint32_t kInterfaceId = ::SODetails::InterfaceIdOf(kInterfaceName);     \
-  static constexpr uint32_t kTableSize = sizeof(InterfaceType) - 64;                        \
+#define SL_GLUE_PROLOGUE(InterfaceType, Stamp)                                         \
+  using Interface = InterfaceType;                                                     \
+  static constexpr const char kInterfaceName[] = #InterfaceType;                       \
+  static constexpr const char16_t kInterfaceName16[] = u"" #InterfaceType;             \
+  static constexpr uint32_t kInterfaceId = ::SODetails::InterfaceIdOf(kInterfaceName); \
+  static constexpr uint32_t kTableSize = sizeof(InterfaceType) - 64;                   \
   static constexpr uint32_t kTableStamp = Stamp;
 
 // One entry: forwards to Impl::Name and reports the result on the way out. Exceptions pass
 // through unchanged and report nothing.
-#define SL_GLUE_ENTRY(Name, Params, Args)                                                     \
-  struct Name##Impl {                                                                        \
-    static SLResult staticF Params {                                                         \
-      auto* object_ = Traits::template ObjectOf<Impl>(self);                                 \
-      const SLResult result_ = object_->Name Args;                                           \
-      ::SODetails::ReportFailure(object_->core.errors, result_, kInterfaceName16,            \
-                                 sizeof(kInterfaceName16) / sizeof(char16_t) - 1, u"" #Name, \
-                                 SL_GLUE_FUNCTION_PREFIX #Name "Impl::staticF",              \
-                                 SL_GLUE_SOURCE, __LINE__);                                  \
-      return result_;                                                                        \
-    }                                                                                        \
+#define SL_GLUE_ENTRY(Name, Params, Args)                                                       \
+  struct Name##Impl {                                                                           \
+    static SLResult staticF Params {                                                            \
+      auto* object_ = Traits::template ObjectOf<Impl>(self);                                    \
+      const SLResult result_ = object_->Name Args;                                              \
+      ::SODetails::ReportFailure(object_->core.errors(), result_, kInterfaceName16,             \
+                                 sizeof(kInterfaceName16) / sizeof(char16_t) - 1, u"" #Name,    \
+                                 SL_GLUE_FUNCTION_PREFIX #Name "Impl::staticF", SL_GLUE_SOURCE, \
+                                 __LINE__);                                                     \
+      return result_;                                                                           \
+    }                                                                                           \
   };
 
 #define SL_GLUE_SET(Name) table_.Name = &Name##Impl::staticF;
