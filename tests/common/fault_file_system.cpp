@@ -55,6 +55,26 @@ FaultFileSystem::FaultFileSystem(SLFileSystem* inner, uint32_t nameAtom)
     return Of(self).Position(kSetFilePos, static_cast<uint64_t>(position),
                              [&] { return Of(self).seekOf_(self, file, position); });
   };
+  readOf_ = table()->ReadFile;
+  writeOf_ = table()->WriteFile;
+  flushOf_ = table()->FlushFile;
+  closeOf_ = table()->CloseFile;
+  table()->ReadFile = [](SLFileSystem* self, SLFileHandle file, void* buffer, uint64_t size,
+                         uint64_t* done) {
+    return Of(self).Refused(kReadFile, size,
+                            [&] { return Of(self).readOf_(self, file, buffer, size, done); });
+  };
+  table()->WriteFile = [](SLFileSystem* self, SLFileHandle file, const void* buffer, uint64_t size,
+                          uint64_t* done) {
+    return Of(self).Refused(kWriteFile, size,
+                            [&] { return Of(self).writeOf_(self, file, buffer, size, done); });
+  };
+  table()->FlushFile = [](SLFileSystem* self, SLFileHandle file) {
+    return Of(self).Refused(kFlushFile, 0, [&] { return Of(self).flushOf_(self, file); });
+  };
+  table()->CloseFile = [](SLFileSystem* self, SLFileHandle file) {
+    return Of(self).Refused(kCloseFile, 0, [&] { return Of(self).closeOf_(self, file); });
+  };
   table()->GetFileSystemName = [](SLFileSystem* self, uint32_t* atom) {
     FaultFileSystem& me = Of(self);
     return me.RunEntry({"GetFileSystemName", "sltest::FaultFileSystem::GetFileSystemName",
@@ -187,6 +207,17 @@ SLResult FaultFileSystem::Position(Entry entry, uint64_t size, Forward forward) 
   return RunEntry({entry == kSetFilePos ? "SetFilePos" : "GetFilePos",
                    "sltest::FaultFileSystem::Position", "fault_file_system.cpp", __LINE__},
                   [&] { return Finish(entry, size, faults[entry].code, true); });
+}
+
+template <class Forward>
+SLResult FaultFileSystem::Refused(Entry entry, uint64_t size, Forward forward) {
+  const uint64_t seen = calls[entry];
+  const SLResult code = forward();
+  if (calls[entry] == seen) {
+    ++calls[entry];
+    if (logging) log.push_back({entry, size, 0, code, SL_FAILED(code) != 0});
+  }
+  return code;
 }
 
 SLResult FaultFileSystem::OpenFile(std::u16string_view path, sl::sdk::OpenMode mode,

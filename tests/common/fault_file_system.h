@@ -129,6 +129,10 @@ class FaultFileSystem : public sl::sdk::FileSystemBase {
   // A position entry of the base with this entry's counting, logging and faults in front.
   template <class Forward>
   SLResult Position(Entry entry, uint64_t size, Forward forward);
+  // Runs a base file entry; a call that the base refuses before an open file sees it (a handle
+  // already closed) is counted and logged too, so traces show every call, the wrong ones most.
+  template <class Forward>
+  SLResult Refused(Entry entry, uint64_t size, Forward forward);
 
   sl::sdk::Ref<sl::sdk::MemoryFileSystem> memory_;
   sl::sdk::Ref<SLFileSystem> inner_;
@@ -137,6 +141,11 @@ class FaultFileSystem : public sl::sdk::FileSystemBase {
   decltype(ServiceFunctionTable::GetErrorInfo) recordOf_;
   decltype(SLFileSystem::GetFilePos) positionOf_;
   decltype(SLFileSystem::SetFilePos) seekOf_;
+  // The base's file entries, behind Refused.
+  decltype(SLFileSystem::ReadFile) readOf_;
+  decltype(SLFileSystem::WriteFile) writeOf_;
+  decltype(SLFileSystem::FlushFile) flushOf_;
+  decltype(SLFileSystem::CloseFile) closeOf_;
 };
 
 // Callback records over one open file of a file system: each callback is one call of its table
