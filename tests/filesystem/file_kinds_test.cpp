@@ -68,7 +68,7 @@ void ReleaseReaderOf(const std::string& fifo) {
 class Tree {
  public:
   Tree() {
-    char pattern[] = "/tmp/sl-special-XXXXXX";
+    char pattern[] = "/tmp/sl-kinds-XXXXXX";
     root_ = ::mkdtemp(pattern);
     std::FILE* file = std::fopen(At("file").c_str(), "w");
     std::fputs("data", file);
@@ -103,9 +103,9 @@ class Tree {
   std::string root_;
 };
 
-class SpecialFilesTest : public ::testing::Test {
+class FileKindsTest : public ::testing::Test {
  protected:
-  ~SpecialFilesTest() override { fstest::Release(fs); }
+  ~FileKindsTest() override { fstest::Release(fs); }
 
   SLResult Open(const std::string& path, uint32_t mode, SLFileHandle* file) {
     return fs->OpenFile(fs, U16(tree->At(path)).c_str(), mode, file);
@@ -162,7 +162,7 @@ const KindRow kKinds[] = {
 };
 // clang-format on
 
-TEST_F(SpecialFilesTest, EachEntryAnswersForEachKindOfEntry) {
+TEST_F(FileKindsTest, EachEntryAnswersForEachKindOfEntry) {
   for (const KindRow& row : kKinds) {
     SCOPED_TRACE(row.path);
     tree.emplace();  // every row starts from the same tree
@@ -213,7 +213,7 @@ TEST_F(SpecialFilesTest, EachEntryAnswersForEachKindOfEntry) {
 
 // One rule for every entry: what the folder lists exists, and a search of its exact name finds
 // it, links that lead nowhere included.
-TEST_F(SpecialFilesTest, WhatTheListingShowsExistsAndIsFoundByItsName) {
+TEST_F(FileKindsTest, WhatTheListingShowsExistsAndIsFoundByItsName) {
   const auto [code, names] = Search("*");
   ASSERT_EQ(SL_OK, code);
   const std::multiset<std::u16string> expected = {u".",        u"..",     u"file",   u"folder",
@@ -231,7 +231,7 @@ TEST_F(SpecialFilesTest, WhatTheListingShowsExistsAndIsFoundByItsName) {
 }
 
 // Two names of one file are one file to the sharing rule.
-TEST_F(SpecialFilesTest, AHardLinkSharesItsFilesOpens) {
+TEST_F(FileKindsTest, AHardLinkSharesItsFilesOpens) {
   SLFileHandle writer = nullptr, reader = nullptr;
   ASSERT_EQ(SL_OK, Open("file", SL_OPEN_WRITE, &writer));
   EXPECT_EQ(7u, Open("hard", SL_OPEN_READ, &reader));
@@ -241,7 +241,7 @@ TEST_F(SpecialFilesTest, AHardLinkSharesItsFilesOpens) {
 }
 
 // A read of a FIFO delivers what is there: 5 bytes waiting answer a request of 4096 at once.
-TEST_F(SpecialFilesTest, AReadOfAFifoReturnsWhatItHolds) {
+TEST_F(FileKindsTest, AReadOfAFifoReturnsWhatItHolds) {
   const int writer = ::open(tree->At("fifo").c_str(), O_RDWR);  // a writer that opens at once
   ASSERT_GE(writer, 0);
   ASSERT_EQ(5, ::write(writer, "hello", 5));
@@ -263,7 +263,7 @@ TEST_F(SpecialFilesTest, AReadOfAFifoReturnsWhatItHolds) {
 
 // While one thread waits in an open of a FIFO that has no writer, every other thread's file
 // work goes on: opens, reads and closes of other files, removals and searches.
-TEST_F(SpecialFilesTest, AnOpenThatWaitsHoldsUpNoOtherThread) {
+TEST_F(FileKindsTest, AnOpenThatWaitsHoldsUpNoOtherThread) {
   std::atomic<bool> opened{false};
   SLFileHandle waiting = nullptr;
   SLResult waitingCode = kNoCall;
@@ -303,7 +303,7 @@ TEST_F(SpecialFilesTest, AnOpenThatWaitsHoldsUpNoOtherThread) {
 
 // A write stream over a FIFO flushes between its writes, which syncs nothing and fails nothing:
 // the reader receives every byte.
-TEST_F(SpecialFilesTest, AWriteStreamOverAFifoDeliversEveryByte) {
+TEST_F(FileKindsTest, AWriteStreamOverAFifoDeliversEveryByte) {
   // The reader is there before the writer opens, so no byte can go to a FIFO that nobody reads.
   std::string received;
   std::promise<void> readerOpen, writerOpen;
@@ -331,8 +331,8 @@ TEST_F(SpecialFilesTest, AWriteStreamOverAFifoDeliversEveryByte) {
   SLStreamHandle stream = nullptr;
   if (ss->OpenFileWriteStream(ss, fs, file, &stream) == SL_OK) {
     uint64_t done = 0;
-    for (const char* part : {"direct first ", "second ", "third"}) {
-      EXPECT_EQ(SL_OK, ss->WriteStream(ss, stream, part, std::strlen(part), &done));
+    for (const char* piece : {"direct first ", "second ", "third"}) {
+      EXPECT_EQ(SL_OK, ss->WriteStream(ss, stream, piece, std::strlen(piece), &done));
       EXPECT_EQ(SL_OK, ss->FlushStream(ss, stream));
     }
     EXPECT_EQ(SL_OK, ss->CloseStream(ss, stream));
