@@ -50,10 +50,10 @@ ppid_of() {
   local line
   line=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
   # The command name (field 2) may hold spaces and parentheses: split after its last ')'.
-  line=${line##*) }
-  set -- $line
-  [[ $1 == Z || $1 == X ]] && return 0
-  echo "$2"
+  local -a fields
+  read -r -a fields <<<"${line##*) }"
+  [[ ${fields[0]} == Z || ${fields[0]} == X ]] && return 0
+  echo "${fields[1]}"
 }
 
 alive() {
@@ -192,7 +192,9 @@ start() {
     rm -f "$dir/sshd.pid"
     : >"$dir/sshd.log"
     # -D: no daemon, so $! is the listener; its own output goes to the log, and no descriptor of
-    # the caller stays open in it (a caller reading this script's output sees its end).
+    # the caller stays open in it (a caller reading this script's output sees its end). What
+    # it prints before it opens the log (a bad option) goes to the log too.
+    # shellcheck disable=SC2094
     "$sshd_bin" -D -f "$config" -E "$dir/sshd.log" </dev/null >>"$dir/sshd.log" 2>&1 &
     pid=$!
     # sshd writes its pid file once its socket listens (no probe connection needed, which would
