@@ -529,16 +529,43 @@ TEST_F(SftpTest, AServerThatDiesOrStallsFailsTheCallInTime) {
     EXPECT_EQ(code, SL_OS_FAILURE);
     EXPECT_LT(seconds, 10.0);
     EXPECT_NE(Record(f).find(row.why), std::string::npos) << Record(f);
-    const Clock::time_point after = Clock::now();
+    // A call that names a path connects again, and fails saying both what was lost and why the
+    // new connection failed (a stalled server takes the timeout to say nothing).
     uint8_t exists = 0;
     EXPECT_EQ(f->IsFileExists(f, u"big.bin", &exists), SL_OS_FAILURE);
     EXPECT_NE(Record(f).find(row.why), std::string::npos) << Record(f);
+    EXPECT_NE(Record(f).find("connecting again failed"), std::string::npos) << Record(f);
+    const Clock::time_point after = Clock::now();
     EXPECT_EQ(f->CloseFile(f, file), SL_OS_FAILURE);
     fs = nullptr;  // goes without waiting again
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - after).count(), 1.0);
     if (row.stall) server_.Resume();
     server_.Stop();
   }
+}
+
+// After a lost connection the next call that names a path connects again; files opened on the
+// lost one keep failing, and new ones work.
+TEST_F(SftpTest, ConnectsAgainAtTheNextPathCall) {
+  Spill(root_ / "a.txt", "alpha");
+  Ref<SLFileSystem> fs = Connect("timeout=5");
+  ASSERT_TRUE(fs);
+  SLFileSystem* f = fs.get();
+  SLFileHandle old = nullptr;
+  ASSERT_EQ(f->OpenFile(f, u"a.txt", SL_OPEN_READ, &old), SL_OK);
+  ASSERT_TRUE(server_.Kill()) << server_.error();
+  ASSERT_TRUE(server_.Start()) << server_.error();
+  char buffer[16] = {};
+  uint64_t done = 0;
+  EXPECT_EQ(f->ReadFile(f, old, buffer, sizeof(buffer), &done), SL_OS_FAILURE);
+  EXPECT_NE(Record(f).find("is lost"), std::string::npos) << Record(f);
+  SLFileHandle fresh = nullptr;
+  ASSERT_EQ(f->OpenFile(f, u"a.txt", SL_OPEN_READ, &fresh), SL_OK) << Record(f);
+  EXPECT_EQ(f->ReadFile(f, fresh, buffer, sizeof(buffer), &done), SL_OK);
+  EXPECT_EQ(std::string(buffer, done), "alpha");
+  EXPECT_EQ(f->ReadFile(f, old, buffer, sizeof(buffer), &done), SL_OS_FAILURE);
+  EXPECT_EQ(f->CloseFile(f, fresh), SL_OK);
+  EXPECT_EQ(f->CloseFile(f, old), SL_OS_FAILURE);
 }
 
 }  // namespace
