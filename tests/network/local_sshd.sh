@@ -20,7 +20,10 @@
 # the same host key: a server that comes back.
 #
 # Runs as root (then /run/sshd, the privilege-separation folder, is made when missing) or as an
-# ordinary user (sshd then can log in only that user, which is the login user anyway).
+# ordinary user (sshd then can log in only that user, which is the login user anyway). Run as
+# root, sshd without PAM refuses a user whose password is locked ("!" in /etc/shadow) even with
+# the right key: start warns of it.
+# sshd logs at ERROR; SL_SSHD_LOG_LEVEL=DEBUG (or INFO, VERBOSE) says why a login was refused.
 # The signals go to the whole tree of the server's processes: the listener and the processes
 # it forked for each connection, found through their parent ids.
 set -euo pipefail
@@ -157,7 +160,7 @@ AllowTcpForwarding no
 MaxSessions 100
 MaxStartups 100
 LoginGraceTime 30
-LogLevel ERROR
+LogLevel ${SL_SSHD_LOG_LEVEL:-ERROR}
 Subsystem sftp internal-sftp
 EOF
 }
@@ -178,6 +181,14 @@ start() {
   fi
   cp "$dir/id_ed25519.pub" "$dir/authorized_keys"
   id -un >"$dir/user"
+  if (($(id -u) == 0)); then
+    local password
+    password=$(getent shadow "$(id -un)" 2>/dev/null | cut -d: -f2) || true
+    if [[ $password == '!'* ]]; then
+      echo "local_sshd.sh: warning: the password of $(id -un) is locked ('!'): sshd without" \
+        "PAM will refuse its login (usermod -p '*' $(id -un) unlocks it for keys only)" >&2
+    fi
+  fi
 
   # A restart keeps its port (and tries it a while: the old listener's socket may linger);
   # a first start takes a free port and tries another when one was taken meanwhile.
