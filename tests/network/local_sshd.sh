@@ -63,6 +63,35 @@ alive() {
   [[ -n $(ppid_of "$1") ]]
 }
 
+# stopped PID: whether PID is stopped by a signal, or gone.
+stopped() {
+  local line
+  line=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
+  local -a fields
+  read -r -a fields <<<"${line##*) }"
+  [[ ${fields[0]} == [TtZX] ]]
+}
+
+# settle CHECK PID...: waits (5 s at most) until CHECK holds for every PID. Signals arrive
+# asynchronously: the caller of kill or pause expects them to have acted when this script ends.
+settle() {
+  local check=$1 pid waited
+  shift
+  for ((waited = 0; waited < 50; waited++)); do
+    local pending=0
+    for pid in "$@"; do
+      if [[ $check == gone ]]; then
+        alive "$pid" && pending=1
+      else
+        stopped "$pid" || pending=1
+      fi
+    done
+    ((pending)) || return 0
+    sleep 0.1
+  done
+  return 1
+}
+
 # listener_pid: the pid of this folder's sshd listener, or nothing. The pid file is believed
 # only while that process's command line names this folder's config (a stale file whose pid
 # went to another process is ignored).
@@ -122,6 +151,10 @@ signal_tree() {
   if [[ $signal != STOP ]]; then
     for pid in "${!stopped[@]}"; do kill -CONT "$pid" 2>/dev/null || true; done
   fi
+  case $signal in
+    KILL) settle gone "${!stopped[@]}" || die "processes of $dir outlived SIGKILL" ;;
+    STOP) settle stopped "${!stopped[@]}" || die "processes of $dir did not stop" ;;
+  esac
   echo "${!stopped[@]}"
 }
 
@@ -235,17 +268,14 @@ start() {
 }
 
 stop() {
-  local pids pid waited
+  local pids pid
   pids=$(signal_tree TERM) || return 0  # nothing runs: stopped already, or killed
-  for ((waited = 0; waited < 50; waited++)); do
-    local left=0
-    for pid in $pids; do alive "$pid" && left=1; done
-    ((left)) || break
-    sleep 0.1
-  done
-  for pid in $pids; do
-    alive "$pid" && kill -KILL "$pid" 2>/dev/null
-  done
+  # shellcheck disable=SC2086
+  if ! settle gone $pids; then
+    for pid in $pids; do kill -KILL "$pid" 2>/dev/null || true; done
+    # shellcheck disable=SC2086
+    settle gone $pids || die "processes of $dir outlived SIGKILL"
+  fi
   rm -f "$dir/sshd.pid"
 }
 
