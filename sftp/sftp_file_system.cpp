@@ -145,9 +145,8 @@ SLResult SftpFileSystem::OpenFile(std::u16string_view path, sdk::OpenMode mode,
   if (isRoot) return Fail(SL_ACCESS_DENIED, "a folder: " + remote);
   const bool writing = mode != sdk::OpenMode::Read;
   if (!Share(remote, writing)) {
-    return Fail(SL_OS_FAILURE, remote + " is open " +
-                                   (writing ? "in this file system already"
-                                            : "for writing in this file system"));
+    return Fail(SL_OS_FAILURE, remote + (writing ? " is open in this file system already"
+                                                 : " is open for writing in this file system"));
   }
   const unsigned long flags =
       mode == sdk::OpenMode::Read    ? LIBSSH2_FXF_READ
@@ -297,11 +296,13 @@ SLResult SftpFileSystem::RemoveFolder(std::u16string_view path) {
     return libssh2_sftp_rmdir_ex(channel, remote.data(), Length(remote));
   });
   if (!removed.failed) return SL_OK;
-  if (removed.lost || IsMissing(removed) || removed.status == LIBSSH2_FX_PERMISSION_DENIED) {
+  if (removed.lost || removed.status == LIBSSH2_FX_PERMISSION_DENIED) {
     return Failure(removed, "removing the folder", remote);
   }
+  // A file answers as a missing folder to some servers and as a failure to others.
   Kind kind = Kind::Missing;
   if (const SLResult code = KindOf(remote, &kind); SL_FAILED(code)) return code;
+  if (kind == Kind::Missing) return Failure(removed, "removing the folder", remote);
   return Fail(SL_OS_FAILURE, "removing the folder " + remote + ": " +
                                  (kind == Kind::File ? "a file, not a folder"
                                                      : "it is not empty, or in use"));
