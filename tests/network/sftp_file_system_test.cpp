@@ -193,6 +193,14 @@ TEST_F(SftpTest, RefusedConnectionsSayWhich) {
   const std::string wrong = url(served, (keys / "empty").string(), server_.identity());
   ASSERT_EQ(SLSftpConnect(wrong.c_str(), &options, 1, &fs, nullptr, 0), SL_OK);
   Ref<SLFileSystem>::Adopt(fs);
+  // An older host's shorter options end before the known-hosts field: the field is not read.
+  const std::string right = url(served, server_.knownHosts(), server_.identity());
+  options.size = offsetof(SLSftpOptions, knownHostsPath);
+  options.knownHostsPath = "/nowhere/known_hosts";
+  ASSERT_EQ(SLSftpConnect(right.c_str(), &options, 1, &fs, nullptr, 0), SL_OK);
+  Ref<SLFileSystem>::Adopt(fs);
+  options.size = 4;  // not even the timeout
+  EXPECT_EQ(SLSftpConnect(right.c_str(), &options, 1, &fs, nullptr, 0), SL_INVALID_ARGUMENT);
 }
 
 // ---- every entry's codes ----
@@ -286,6 +294,9 @@ TEST_F(SftpTest, EntriesGiveTheDefaultFileSystemsCodes) {
   EXPECT_EQ(exists, 1) << "a dangling link is an entry, as on the default file system";
   EXPECT_EQ(f->IsFileExists(f, u"full/a.txt", &exists), SL_OK);
   EXPECT_EQ(exists, 0);
+  uint64_t wrote = 0;
+  EXPECT_EQ(f->WriteFile(f, held, "x", 1, &wrote), SL_ACCESS_DENIED);
+  EXPECT_NE(Record(f).find("open for reading only"), std::string::npos) << Record(f);
   EXPECT_EQ(f->CloseFile(f, held), SL_OK);
 
   // Create truncates; a file open for writing is open once and is not removed.
