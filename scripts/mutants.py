@@ -18,8 +18,8 @@ Blank lines and lines starting with `#` are ignored. Mutants are numbered in lis
 
 Usage: scripts/mutants.py [--build DIR] [--only 3,7-9] [--tests REGEX] [--check] [--keep-going]
   --check   only verifies that every original is found; builds and runs nothing
-  --tests   runs only the tests whose names match (ctest -R), e.g. "network|sftp" for the
-            mutants of a library only those tests load
+  --tests   runs only the tests whose names match (ctest -R), e.g. "Sftp|sftp" for the
+            mutants of a library only those tests load (a selection that finds no test fails)
 Run it on a clean work tree: it edits product files in place while it runs.
 """
 import argparse
@@ -122,7 +122,8 @@ def test_tree(build, kept, only_tests=None):
     tests of every later mutant fail. `kept` is what that folder held after the build."""
     # --stop-on-failure: one failing test is enough to call the mutant killed.
     selection = ["-R", only_tests] if only_tests else []
-    code = run(["ctest", "-j2", "--timeout", str(TEST_SECONDS), "--stop-on-failure"] + selection,
+    code = run(["ctest", "-j2", "--timeout", str(TEST_SECONDS), "--stop-on-failure",
+                "--no-tests=error"] + selection,
                build, SUITE_SECONDS, limited=True)
     folder = os.path.join(build, "bin")
     for name in entries_of(folder) - kept:
