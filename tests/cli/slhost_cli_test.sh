@@ -106,7 +106,7 @@ classes extra              | 2 | err | slhost classes: The following argument wa
 --module ./none.bin cat x  | 3 | err | slhost: no module at ./none.bin (from --module)
 EOF
   run --help; cp out.txt help.txt
-  expect_in help.txt "  --fs NAME=zip:PATH  "
+  expect_in help.txt "  --fs NAME=SOURCE  "
   for command in classes cat cp ls mkdir rm rmdir stat check-fs demo; do
     expect_in help.txt "  $command  "
     run "$command" --help; expect_status 0; expect_in out.txt "Usage: slhost $command [OPTIONS]"
@@ -507,7 +507,8 @@ ar:data/raw.bin
 --fs ar=zip:a.zip cat col:on.txt         | 0 | out | local
 --fs ar=zip:none.zip cat ar:x            | 1 | err | slhost cat: cannot open archive ar: none.zip: no such archive
 --fs a=zip:a.zip cat a:x                 | 2 | err | slhost: --fs NAME must be two characters or more
---fs ar cat ar:x                         | 2 | err | slhost: --fs takes NAME=zip:PATH, not ar
+--fs ar cat ar:x                         | 2 | err | slhost: --fs takes NAME=zip:PATH or NAME=sftp://[USER@]HOST[:PORT][/PATH], not ar
+--fs ar=sftp:// cat ar:x                 | 2 | err | slhost: --fs takes NAME=zip:PATH or NAME=sftp://
 check-fs memory --threads 0              | 2 | err | slhost check-fs: --threads: Value 0 not in range 1 to 256
 EOF
   for target in Default memory zip:a.zip; do

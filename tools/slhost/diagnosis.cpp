@@ -81,13 +81,16 @@ Finding WayTo(const Volume& volume, const fs::path& path) {
 
 Finding Why(const Volume& volume, const fs::path& path, Action action, SLResult code) {
   const Probe probe(volume);
-  // An archive refuses a path it cannot take (one that climbs above its root) before looking
-  // for anything, and says so itself; and it never takes a change.
+  // A mounted file system refuses a path it cannot take (one that climbs above its root) before
+  // looking for anything, and says so itself; and an archive never takes a change.
   if (volume.IsMount() && code == SL_INVALID_ARGUMENT && action != Action::kList) return {};
-  if (volume.IsMount() && code == SL_ACCESS_DENIED && action != Action::kRead &&
+  if (volume.IsArchive() && code == SL_ACCESS_DENIED && action != Action::kRead &&
       action != Action::kLook && action != Action::kList) {
     return {"archive " + volume.mount() + " is read-only"};
   }
+  // A remote folder whose connection is lost fails every call at once, the probes too: the
+  // file system's own record (connection lost, or no answer in time) is all there is to say.
+  if (volume.IsRemote() && code == SL_OS_FAILURE && !probe.Exists("/")) return {};
   Finding way = WayTo(volume, path);
   if (!way.why.empty()) return way;
   const std::string name = volume.Show(path);
