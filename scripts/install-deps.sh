@@ -6,6 +6,9 @@
 #   libboost-iostreams-dev                  - Boost.Iostreams (header-only use)
 #   libgtest-dev googletest                 - GoogleTest (prebuilt natively; sources for mingw)
 #   libzip-dev                              - libzip: zip archives as file systems (Linux only)
+#   libssh2-1-dev                           - libssh2: remote folders over SFTP (Linux only)
+#   openssh-server openssh-client           - the local SSH server of the SFTP tests and its
+#                                             clients (tests/network/local_sshd.sh, bench-sftp.sh)
 #   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 - the Windows x64 cross toolchain
 #   wine wine64                             - runs the Windows test executables
 #   libbenchmark-dev python3                - Google Benchmark and the ratio table (scripts/bench.sh)
@@ -14,11 +17,12 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ ccache binutils libboost-iostreams-dev libgtest-dev googletest
-          libcli11-dev help2man libzip-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-          wine wine64 libbenchmark-dev python3 pkg-config clang libclang-rt-14-dev valgrind)
+          libcli11-dev help2man libzip-dev libssh2-1-dev openssh-server openssh-client
+          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 libbenchmark-dev python3
+          pkg-config clang libclang-rt-14-dev valgrind)
 if [[ "${1:-}" == "--native-only" ]]; then
   packages=(cmake ninja-build g++ ccache binutils libboost-iostreams-dev libgtest-dev googletest
-            libcli11-dev help2man libzip-dev)
+            libcli11-dev help2man libzip-dev libssh2-1-dev openssh-server openssh-client)
 fi
 
 missing=()
