@@ -126,14 +126,8 @@ ZipFileSystem::~ZipFileSystem() {
 }
 
 SLResult ZipFileSystem::KeyOf(std::u16string_view path, std::u16string* key) {
-  for (size_t i = 0; i < path.size(); ++i) {
-    const char16_t c = path[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < path.size() && path[i + 1] >= 0xDC00 &&
-        path[i + 1] <= 0xDFFF) {
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      return Fail(SL_INVALID_ARGUMENT, "the path is not valid UTF-16 (a lone surrogate)");
-    }
+  if (!sdk::paths::IsUtf16(path)) {
+    return Fail(SL_INVALID_ARGUMENT, "the path is not valid UTF-16 (a lone surrogate)");
   }
   std::optional<std::u16string> normal = sdk::paths::Key(path);
   if (!normal) return Fail(SL_INVALID_ARGUMENT, "the path climbs above the archive's root");

@@ -36,6 +36,21 @@ inline std::optional<std::u16string> Key(std::u16string_view path) {
   return key.empty() ? std::u16string(u"/") : key;
 }
 
+// Whether the path is valid UTF-16: no lone surrogate. A file system that stores names as
+// UTF-8 refuses the others rather than guess.
+inline bool IsUtf16(std::u16string_view path) {
+  for (size_t i = 0; i < path.size(); ++i) {
+    const char16_t c = path[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < path.size() && path[i + 1] >= 0xDC00 &&
+        path[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // The folder of a key ("/" for a top-level name and for the root itself).
 inline std::u16string ParentOf(const std::u16string& key) {
   const size_t slash = key.rfind(u'/');

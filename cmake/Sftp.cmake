@@ -1,0 +1,17 @@
+# Remote folders over SFTP (sftp/, libslsftp) stand on libssh2. Debian ships it for the native
+# build only, not for mingw-w64, so the Windows build leaves them out.
+set(SL_BUILD_SFTP OFF)
+if(NOT CMAKE_CROSSCOMPILING AND NOT WIN32)
+  find_path(SL_LIBSSH2_INCLUDE_DIR libssh2_sftp.h)
+  find_library(SL_LIBSSH2_LIBRARY ssh2)
+  if(SL_LIBSSH2_INCLUDE_DIR AND SL_LIBSSH2_LIBRARY)
+    set(SL_BUILD_SFTP ON)
+    add_library(sl_libssh2 INTERFACE)
+    target_include_directories(sl_libssh2 SYSTEM INTERFACE ${SL_LIBSSH2_INCLUDE_DIR})
+    target_link_libraries(sl_libssh2 INTERFACE ${SL_LIBSSH2_LIBRARY})
+  else()
+    message(STATUS "libssh2 not found: no SFTP file system (scripts/install-deps.sh)")
+  endif()
+else()
+  message(STATUS "SFTP file system: Linux only (no libssh2 for this toolchain)")
+endif()

@@ -1,0 +1,306 @@
+#include "connection.h"
+
+#include <fcntl.h>
+#include <libssh2.h>
+#include <libssh2_sftp.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "slservices/sdk/error.hpp"
+
+namespace sl::sftp {
+
+namespace {
+
+[[noreturn]] void Refuse(SLResult code, const std::string& why) {
+  throw sdk::ServiceError(code, why);
+}
+
+std::string Home() {
+  const char* home = std::getenv("HOME");
+  return home != nullptr ? home : "";
+}
+
+// OpenSSH's spelling of a key's fingerprint: "SHA256:" and the hash in base64 without padding.
+std::string Fingerprint(const unsigned char* hash) {
+  static const char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text = "SHA256:";
+  for (size_t i = 0; i < 32; i += 3) {
+    const uint32_t chunk = (hash[i] << 16) | (i + 1 < 32 ? hash[i + 1] << 8 : 0) |
+                           (i + 2 < 32 ? hash[i + 2] : 0);
+    const size_t digits = i + 2 < 32 ? 4 : i + 1 < 32 ? 3 : 2;
+    for (size_t d = 0; d < digits; ++d) text.push_back(kDigits[(chunk >> (18 - 6 * d)) & 63]);
+  }
+  return text;
+}
+
+struct KeyKind {
+  const char* name;
+  int knownHostBits;
+};
+KeyKind KindOf(int hostKeyType) {
+  switch (hostKeyType) {
+    case LIBSSH2_HOSTKEY_TYPE_RSA:
+      return {"ssh-rsa", LIBSSH2_KNOWNHOST_KEY_SSHRSA};
+    case LIBSSH2_HOSTKEY_TYPE_DSS:
+      return {"ssh-dss", LIBSSH2_KNOWNHOST_KEY_SSHDSS};
+    case LIBSSH2_HOSTKEY_TYPE_ECDSA_256:
+      return {"ecdsa-sha2-nistp256", LIBSSH2_KNOWNHOST_KEY_ECDSA_256};
+    case LIBSSH2_HOSTKEY_TYPE_ECDSA_384:
+      return {"ecdsa-sha2-nistp384", LIBSSH2_KNOWNHOST_KEY_ECDSA_384};
+    case LIBSSH2_HOSTKEY_TYPE_ECDSA_521:
+      return {"ecdsa-sha2-nistp521", LIBSSH2_KNOWNHOST_KEY_ECDSA_521};
+    case LIBSSH2_HOSTKEY_TYPE_ED25519:
+      return {"ssh-ed25519", LIBSSH2_KNOWNHOST_KEY_ED25519};
+    default:
+      return {"an unknown kind of key", LIBSSH2_KNOWNHOST_KEY_UNKNOWN};
+  }
+}
+
+// A connected TCP socket, in blocking mode, or -1 with the reason. Each address the name gives
+// is tried in turn, each for at most the timeout.
+int ConnectSocket(const Url& url, uint32_t timeoutMs, std::string* why) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int lookup = getaddrinfo(url.host.c_str(), std::to_string(url.port).c_str(), &hints, &found);
+  if (lookup != 0) {
+    *why = "cannot find the host " + url.host + ": " + gai_strerror(lookup);
+    return -1;
+  }
+  int fd = -1;
+  *why = "cannot reach " + url.host + " at port " + std::to_string(url.port);
+  for (addrinfo* address = found; address != nullptr && fd < 0; address = address->ai_next) {
+    fd = socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                address->ai_protocol);
+    if (fd < 0) continue;
+    int error = connect(fd, address->ai_addr, address->ai_addrlen) == 0 ? 0 : errno;
+    if (error == EINPROGRESS) {
+      pollfd waiting{fd, POLLOUT, 0};
+      const int ready = poll(&waiting, 1, static_cast<int>(timeoutMs));
+      socklen_t size = sizeof(error);
+      if (ready == 0) {
+        error = ETIMEDOUT;
+      } else if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+        error = errno;
+      }
+    }
+    if (error != 0) {
+      *why += std::string(": ") + (error == ETIMEDOUT ? "no answer within the timeout"
+                                                       : std::strerror(error));
+      close(fd);
+      fd = -1;
+    }
+  }
+  freeaddrinfo(found);
+  if (fd >= 0) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const int on = 1;  // requests are small and answered one by one: no waiting to fill packets
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+  }
+  return fd;
+}
+
+std::string LastError(_LIBSSH2_SESSION* session) {
+  char* message = nullptr;
+  libssh2_session_last_error(session, &message, nullptr, 0);
+  return message != nullptr && message[0] != '\0' ? message : "no reason given";
+}
+
+}  // namespace
+
+std::string StatusText(unsigned long status) {
+  switch (status) {
+    case LIBSSH2_FX_EOF:
+      return "the server says the end of the file is reached";
+    case LIBSSH2_FX_NO_SUCH_FILE:
+    case LIBSSH2_FX_NO_SUCH_PATH:
+      return "the server has no such file";
+    case LIBSSH2_FX_PERMISSION_DENIED:
+      return "the server denies permission";
+    case LIBSSH2_FX_WRITE_PROTECT:
+      return "the server's file system is read-only";
+    case LIBSSH2_FX_FILE_ALREADY_EXISTS:
+      return "the server says the name exists";
+    case LIBSSH2_FX_DIR_NOT_EMPTY:
+      return "the server says the folder is not empty";
+    case LIBSSH2_FX_NOT_A_DIRECTORY:
+      return "the server says a name on the way is not a folder";
+    case LIBSSH2_FX_NO_SPACE_ON_FILESYSTEM:
+    case LIBSSH2_FX_QUOTA_EXCEEDED:
+      return "the server's disk or quota is full";
+    case LIBSSH2_FX_OP_UNSUPPORTED:
+      return "the server does not support the request";
+    case LIBSSH2_FX_INVALID_HANDLE:
+      return "the server does not know the handle";
+    default:
+      return "the server reports a failure (SFTP status " + std::to_string(status) + ")";
+  }
+}
+
+std::unique_ptr<Connection> Connection::Open(const Url& url, const Settings& settings) {
+  static const int initialised = libssh2_init(0);  // once per process, before any session
+  if (initialised != 0) Refuse(SL_OS_FAILURE, "libssh2 cannot start its cryptography");
+  std::unique_ptr<Connection> connection(new Connection());
+  connection->Connect(url, settings);
+  return connection;
+}
+
+void Connection::Connect(const Url& url, const Settings& settings) {
+  timeoutMs_ = settings.timeoutMs;
+  std::string user = url.user;
+  if (user.empty()) {
+    const char* name = std::getenv("USER");
+    user = name != nullptr ? name : "";
+  }
+  const std::string where = url.host.find(':') != std::string::npos ? "[" + url.host + "]" : url.host;
+  name_ = user + "@" + where + ":" + std::to_string(url.port);
+  std::string why;
+  socket_ = ConnectSocket(url, timeoutMs_, &why);
+  if (socket_ < 0) Refuse(SL_OS_FAILURE, why);
+  session_ = libssh2_session_init();
+  if (session_ == nullptr) Refuse(SL_OS_FAILURE, "libssh2 cannot make a session");
+  libssh2_session_set_blocking(session_, 1);
+  libssh2_session_set_timeout(session_, static_cast<long>(timeoutMs_));
+  if (libssh2_session_handshake(session_, socket_) != 0) {
+    Refuse(SL_OS_FAILURE, "the SSH handshake with " + name_ + " failed: " + LastError(session_));
+  }
+  CheckHostKey(url, settings);
+  LogIn(user, settings);
+  channel_ = libssh2_sftp_init(session_);
+  if (channel_ == nullptr) {
+    Refuse(SL_OS_FAILURE, name_ + " offers no SFTP subsystem: " + LastError(session_));
+  }
+}
+
+void Connection::CheckHostKey(const Url& url, const Settings& settings) {
+  size_t length = 0;
+  int type = 0;
+  const char* key = libssh2_session_hostkey(session_, &length, &type);
+  const auto* hash = reinterpret_cast<const unsigned char*>(
+      libssh2_hostkey_hash(session_, LIBSSH2_HOSTKEY_HASH_SHA256));
+  if (key == nullptr || hash == nullptr) {
+    Refuse(SL_OS_FAILURE, name_ + " sent no host key: " + LastError(session_));
+  }
+  const KeyKind kind = KindOf(type);
+  const std::string file =
+      !settings.knownHosts.empty() ? settings.knownHosts : Home() + "/.ssh/known_hosts";
+  const std::string shown = (url.port == 22 ? url.host
+                                            : "[" + url.host + "]:" + std::to_string(url.port)) +
+                            " (" + kind.name + " " + Fingerprint(hash) + ")";
+  LIBSSH2_KNOWNHOSTS* hosts = libssh2_knownhost_init(session_);
+  if (hosts == nullptr) Refuse(SL_OS_FAILURE, "libssh2 cannot hold known hosts");
+  const bool readable = libssh2_knownhost_readfile(hosts, file.c_str(),
+                                                   LIBSSH2_KNOWNHOST_FILE_OPENSSH) >= 0;
+  libssh2_knownhost* entry = nullptr;
+  const int check = libssh2_knownhost_checkp(
+      hosts, url.host.c_str(), url.port, key, length,
+      LIBSSH2_KNOWNHOST_TYPE_PLAIN | LIBSSH2_KNOWNHOST_KEYENC_RAW | kind.knownHostBits, &entry);
+  libssh2_knownhost_free(hosts);
+  switch (check) {
+    case LIBSSH2_KNOWNHOST_CHECK_MATCH:
+      return;
+    case LIBSSH2_KNOWNHOST_CHECK_MISMATCH:
+      Refuse(SL_ACCESS_DENIED, "the host key of " + shown + " does not match the one in " + file +
+                                   ": it changed, or another machine answers in its place; "
+                                   "refused");
+    case LIBSSH2_KNOWNHOST_CHECK_NOTFOUND:
+      Refuse(SL_ACCESS_DENIED, "the host key of " + shown + " is unknown: it is not in " + file +
+                                   (readable ? "" : " (which cannot be read)") +
+                                   "; refused (add it there once you have checked it)");
+    default:
+      Refuse(SL_OS_FAILURE, "the host key of " + shown + " cannot be checked: " +
+                                LastError(session_));
+  }
+}
+
+void Connection::LogIn(const std::string& user, const Settings& settings) {
+  std::vector<std::string> tried;
+  auto withFile = [&](const std::string& path) {
+    tried.push_back(path);
+    return libssh2_userauth_publickey_fromfile_ex(
+               session_, user.c_str(), static_cast<unsigned>(user.size()), nullptr, path.c_str(),
+               settings.passphrase.c_str()) == 0;
+  };
+  if (!settings.identity.empty()) {
+    if (withFile(settings.identity)) return;
+  } else {
+    if (std::getenv("SSH_AUTH_SOCK") != nullptr) {
+      tried.push_back("the agent");
+      LIBSSH2_AGENT* agent = libssh2_agent_init(session_);
+      bool in = false;
+      if (agent != nullptr && libssh2_agent_connect(agent) == 0 &&
+          libssh2_agent_list_identities(agent) == 0) {
+        libssh2_agent_publickey* identity = nullptr;
+        while (!in && libssh2_agent_get_identity(agent, &identity, identity) == 0) {
+          in = libssh2_agent_userauth(agent, user.c_str(), identity) == 0;
+        }
+        libssh2_agent_disconnect(agent);
+      }
+      if (agent != nullptr) libssh2_agent_free(agent);
+      if (in) return;
+    }
+    for (const char* name : {"id_ed25519", "id_ecdsa", "id_rsa"}) {
+      const std::string path = Home() + "/.ssh/" + name;
+      if (access(path.c_str(), R_OK) == 0 && withFile(path)) return;
+    }
+  }
+  std::string list;
+  for (const std::string& way : tried) list += (list.empty() ? "" : ", ") + way;
+  Refuse(SL_ACCESS_DENIED, "no key logs in as " + user + " on " + name_ + " (tried " +
+                               (list.empty() ? "none: no agent and no key in ~/.ssh" : list) +
+                               "): " + LastError(session_));
+}
+
+Connection::~Connection() {
+  if (channel_ != nullptr) libssh2_sftp_shutdown(channel_);
+  if (session_ != nullptr) {
+    if (lost_.empty()) libssh2_session_disconnect(session_, "closing");
+    libssh2_session_free(session_);
+  }
+  if (socket_ >= 0) close(socket_);
+}
+
+void Connection::Explain(Reply* reply) {
+  const int code = reply->value == kNoPointer ? libssh2_session_last_errno(session_)
+                                              : static_cast<int>(reply->value);
+  reply->failed = true;
+  if (code == LIBSSH2_ERROR_SFTP_PROTOCOL) {
+    reply->status = libssh2_sftp_last_error(channel_);
+    reply->why = StatusText(reply->status);
+    return;
+  }
+  if (code == LIBSSH2_ERROR_ALLOC || code == LIBSSH2_ERROR_BUFFER_TOO_SMALL) {
+    reply->why = code == LIBSSH2_ERROR_ALLOC ? "out of memory" : "a reply too large to take";
+    return;
+  }
+  // Anything else leaves the session in a state no later call can trust.
+  lost_ = "the connection to " + name_ + " is lost: " +
+          (code == LIBSSH2_ERROR_TIMEOUT
+               ? "the server did not answer within " + std::to_string(timeoutMs_ / 1000) + " s"
+               : LastError(session_) + " (libssh2 " + std::to_string(code) + ")");
+  shutdown(socket_, SHUT_RDWR);
+  *reply = Lost();
+}
+
+Reply Connection::Lost() const {
+  Reply reply;
+  reply.value = -1;
+  reply.failed = true;
+  reply.lost = true;
+  reply.why = lost_;
+  return reply;
+}
+
+}  // namespace sl::sftp
