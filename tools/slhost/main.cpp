@@ -151,6 +151,11 @@ std::unique_ptr<sl::sdk::Module> LoadModule(const std::string& given) {
 }
 
 int Run(const Parsed& parsed) {
+  // Declared before the module, so that it runs after the module is unloaded: the mounted
+  // file systems and their libraries go then, not among the static objects at exit.
+  struct Closing {
+    ~Closing() { CloseMounts(); }
+  } closing;
   std::unique_ptr<sl::sdk::Module> module = LoadModule(parsed.modulePath);
   if (!module) return kNoModule;
   // Every object the command made is released before the module is unloaded at return.

@@ -73,6 +73,13 @@ bool AddMount(const std::string& spec, std::string* error) {
   return false;
 }
 
+void CloseMounts() {
+  Mounts& mounts = TheMounts();
+  mounts.opened.clear();
+  mounts.zip.reset();
+  mounts.sftp.reset();
+}
+
 bool IsMounted(const std::string& name) { return TheMounts().sources.count(name) != 0; }
 
 std::string MountedWhat(const std::string& name) {

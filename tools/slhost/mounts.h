@@ -26,6 +26,12 @@ std::string MountedWhat(const std::string& name);
 Volume Mounted(const Context& context, const sl::sdk::FileSystemService& files,
                const std::string& name);
 
+// Releases every file system opened here, then the libraries they came from. Called once the
+// module (whose registry holds them too) has gone and before the program exits: a library's
+// own exit handlers (its crypto library's) may run before static objects go, and a connection
+// closed after them would use what they freed.
+void CloseMounts();
+
 // Whether `text` is what --fs mounts after "NAME=": "zip:PATH" or "sftp://...".
 bool IsSource(const std::string& text);
 
