@@ -5,8 +5,8 @@
 #include <random>
 #include <string>
 
-#include "mounts.h"
 #include "command.h"
+#include "mounts.h"
 #include "operands.h"
 #include "slservices/testing/conformance.hpp"
 

@@ -1,8 +1,8 @@
 // cp: files and whole folders of the default file system or of a file system mounted with --fs
-// (an archive, which takes no writes, or a remote folder), standard input and output. The bytes go through the file systems'
-// own entries (ReadFile, WriteFile, FlushFile), which report every failure and every short
-// count, in blocks of 1 MiB, with one flush to the disk at the end. A write stream would be
-// simpler, but it reports no write failure at all.
+// (an archive, which takes no writes, or a remote folder), standard input and output. The bytes
+// go through the file systems' own entries (ReadFile, WriteFile, FlushFile), which report every
+// failure and every short count, in blocks of 1 MiB, with one flush to the disk at the end. A
+// write stream would be simpler, but it reports no write failure at all.
 //
 // A tree is copied as it is: links as links (never followed into a device, a FIFO or a loop),
 // FIFOs, sockets and devices left out with a message each. On the default file system a file is

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "mounts.h"
 #include "command.h"
 #include "commands.h"
 #include "console.h"
+#include "mounts.h"
 #include "output.h"
 #include "slservices/sdk/sdk.hpp"
 

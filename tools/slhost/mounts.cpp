@@ -55,8 +55,8 @@ sl::sdk::Ref<SLFileSystem> OpenSource(const Context& context, const std::string&
                                       const std::string& source) {
   const uint32_t atom = context.module.Atom(name.c_str());
   if (StartsWith(source, kSftp)) return Loaded(&TheMounts().sftp).Connect(source, atom);
-  return Loaded(&TheMounts().zip).OpenArchive(source.substr(std::char_traits<char>::length(kZip)),
-                                              atom);
+  return Loaded(&TheMounts().zip)
+      .OpenArchive(source.substr(std::char_traits<char>::length(kZip)), atom);
 }
 
 bool AddMount(const std::string& spec, std::string* error) {

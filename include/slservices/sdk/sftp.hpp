@@ -4,8 +4,8 @@
 //
 //   auto sftp = sl::sdk::SftpConnections::Open(sl::sdk::SftpConnections::BesideExecutable());
 //   sl::sdk::FileSystem box(sftp->Connect("sftp://me@host/srv/data", module->Atom("Box")));
-//   files.Register(box.get());                     // reachable by name, read and written by streams
-//   auto out = streams.OpenWrite(box, "reports/today.txt");
+//   files.Register(box.get());                     // reachable by name, read and written by
+//   streams auto out = streams.OpenWrite(box, "reports/today.txt");
 //
 // A host that links the library instead passes its function: SftpConnections(&SLSftpConnect).
 // Release every connection before a loaded SftpConnections goes: its destructor unloads the
