@@ -135,6 +135,31 @@ expect_in err.txt "(SftpFileSystem::WriteFile() failed, code: 0x00000007: writin
 checks=$((checks + 1)); [ "$took" -lt 30 ] || fail "cp took $took s after the server died"
 checks=$((checks + 1)); [ "$(stat -c %s remote/big.bin)" -lt 209715200 ] || fail "the copy ended before the server died"
 
+# The server dies while a tree of small files goes up, and while it is removed: whichever call
+# meets the lost connection, the message is the file system's record, not a guess from the
+# probes that follow (which all fail too: nothing "does not exist"). Every failure of rm -r is
+# looked into that way; a copy may also fail in a write or the last flush, which say so.
+bash "$sshd" start "$work/server" >/dev/null || { echo "the local SSH server did not restart"; exit 1; }
+mkdir -p many
+for i in $(seq 1 200); do mkdir many/d$i; for j in $(seq 1 10); do echo "$i.$j" >many/d$i/f$j.txt; done; done
+copy_and_stop kill '[ -e remote/many/d3 ]' \
+  --fs "$box" cp -r many box:many
+expect_status 1
+expect_in err.txt "slhost cp: box:many/d"
+expect_in err.txt "the connection to $user@127.0.0.1:$port is lost"
+checks=$((checks + 1)); ! grep -q "does not exist" err.txt || fail "a lost connection told as a missing folder"
+checks=$((checks + 1)); [ "$took" -lt 30 ] || fail "cp -r took $took s after the server died"
+checks=$((checks + 1)); [ ! -e remote/many/d99 ] || fail "the tree was copied before the server died"
+bash "$sshd" start "$work/server" >/dev/null || { echo "the local SSH server did not restart"; exit 1; }
+rm -rf remote/many && cp -r many remote/many
+copy_and_stop kill '[ "$(find remote/many -type f | wc -l)" -lt 1900 ]' --fs "$box" rm -r box:many
+expect_status 1
+expect_in err.txt "slhost rm: box:many/d"
+expect_in err.txt ": remote folder box cannot be reached any more"
+expect_in err.txt "the connection to $user@127.0.0.1:$port is lost"
+checks=$((checks + 1)); [ "$took" -lt 30 ] || fail "rm -r took $took s after the server died"
+checks=$((checks + 1)); [ -e remote/many ] || fail "the tree was removed before the server died"
+
 # The server, back with the same keys and port, stalls in the middle of a download: no answer
 # within the URL's 5 s. cp writes beside got.bin, under a name of its own.
 bash "$sshd" start "$work/server" >/dev/null || { echo "the local SSH server did not restart"; exit 1; }

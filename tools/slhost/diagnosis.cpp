@@ -88,9 +88,18 @@ Finding Why(const Volume& volume, const fs::path& path, Action action, SLResult 
       action != Action::kLook && action != Action::kList) {
     return {"archive " + volume.mount() + " is read-only"};
   }
-  // A remote folder whose connection is lost fails every call at once, the probes too: the
-  // file system's own record (connection lost, or no answer in time) is all there is to say.
-  if (volume.IsRemote() && code == SL_OS_FAILURE && !probe.Exists("/")) return {};
+  // A remote folder whose connection is lost fails every call at once, the probes too: nothing
+  // more can be found out. The entry's record tells why (the server closed the connection, or
+  // did not answer in time); when the entry failed for a reason of its own just before the loss
+  // (RemoveFile given a folder), the root's record does.
+  if (volume.IsRemote()) {
+    const sl::sdk::Outcome root = sl::sdk::Try([&] { volume.fs().Exists(volume.Full("/")); });
+    if (!root) {
+      std::string why = "remote folder " + volume.mount() + " cannot be reached any more";
+      if (code != SL_OS_FAILURE) why += ": " + root.message;
+      return {why};
+    }
+  }
   Finding way = WayTo(volume, path);
   if (!way.why.empty()) return way;
   const std::string name = volume.Show(path);
