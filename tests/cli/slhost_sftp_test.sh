@@ -97,8 +97,8 @@ table <<'EOF'
 --fs "hk=$login$work/remote?known_hosts=$work/empty_known_hosts&$identity" ls hk: | 1 | err | ) is unknown: it is not in
 --fs "hk=$login$work/remote?known_hosts=$work/other_known_hosts&$identity" ls hk: | 1 | err | ) does not match the one in
 check-fs "$login$work/remote?known_hosts=$work/empty_known_hosts&$identity" | 1 | err | ) is unknown: it is not in
---fs "$box" check-fs box --scratch /scratch     | 0 | out | 0 failed
-check-fs "$url" --scratch /scratch --sample /data/rows.txt | 0 | out | 0 failed
+--fs "$box" check-fs box --scratch /scratch     | 0 | out | 0 failed, 0 skipped (writable
+check-fs "$url" --scratch /scratch --sample /data/rows.txt | 0 | out | 0 failed, 0 skipped (writable, sample /data/rows.txt)
 EOF
 run --fs "$box" rm -r box:made; expect_status 0
 
