@@ -182,6 +182,7 @@ void Connection::Connect(const Url& url, const Settings& settings) {
   if (channel_ == nullptr) {
     Refuse(SL_OS_FAILURE, name_ + " offers no SFTP subsystem: " + LastError(session_));
   }
+  if (KeepWindowOpen() < 0) Refuse(SL_OS_FAILURE, name_ + ": " + LastError(session_));
 }
 
 void Connection::CheckHostKey(const Url& url, const Settings& settings) {
@@ -291,7 +292,17 @@ void Connection::Explain(Reply* reply) {
                ? "the server did not answer within " + std::to_string(timeoutMs_ / 1000) + " s"
                : LastError(session_) + " (libssh2 " + std::to_string(code) + ")");
   shutdown(socket_, SHUT_RDWR);
+  isLost_ = true;
   *reply = Lost();
+}
+
+int Connection::KeepWindowOpen() {
+  constexpr unsigned long kWindow = 1ul << 30;
+  LIBSSH2_CHANNEL* channel = libssh2_sftp_get_channel(channel_);
+  const unsigned long open = libssh2_channel_window_read_ex(channel, nullptr, nullptr);
+  if (open >= kWindow / 2) return 0;
+  unsigned int granted = 0;
+  return libssh2_channel_receive_window_adjust2(channel, kWindow - open, 1, &granted);
 }
 
 Reply Connection::Lost() const {

@@ -57,7 +57,8 @@ class Connection {
     std::lock_guard<std::mutex> guard(lock_);
     if (!lost_.empty()) return Lost();
     Reply reply;
-    reply.value = call(session_, channel_);
+    reply.value = KeepWindowOpen();
+    if (reply.value >= 0) reply.value = call(session_, channel_);
     if (reply.value < 0) Explain(&reply);
     return reply;
   }
@@ -76,6 +77,14 @@ class Connection {
     return reply;
   }
 
+  // Whether the connection is lost: then every call fails at once.
+  bool IsLost() const { return isLost_.load(); }
+  // How it was lost ("" while it is not).
+  std::string HowLost() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return lost_;
+  }
+
   // "user@host:port", for messages.
   const std::string& Name() const { return name_; }
   // Whether the server took "fsync@openssh.com" (true until it says it does not know it).
@@ -90,6 +99,12 @@ class Connection {
   // Fills `reply` for a call that failed; marks the connection lost unless the server answered.
   void Explain(Reply* reply);
   Reply Lost() const;
+  // Keeps the window of what the server may send far above what the files' requests can have
+  // in flight; a negative libssh2 code when the adjustment cannot be sent. Why: a thread that
+  // sends (a write) and waits for the server's room holds the session and reads nothing, while
+  // answers to other files' reads pile up; were the window to close on them, the server would
+  // stop reading requests, its room would stay shut, and the writer would wait for ever.
+  int KeepWindowOpen();
 
   std::mutex lock_;
   int socket_ = -1;
@@ -98,6 +113,7 @@ class Connection {
   std::string name_;
   uint32_t timeoutMs_ = 30000;
   std::string lost_;  // set once, under the lock: how the connection was lost
+  std::atomic<bool> isLost_{false};
   std::atomic<bool> canSync_{true};
 };
 

@@ -19,7 +19,7 @@ SLResult RemoteFile::Fetch(uint64_t offset, char* into, uint64_t size, uint64_t*
   *done = 0;
   while (*done < size) {
     const uint64_t at = offset + *done;
-    const Reply reply = fs_.connection().Run([&](auto*, auto*) -> int64_t {
+    const Reply reply = link_->Run([&](auto*, auto*) -> int64_t {
       if (libssh2_sftp_tell64(handle_) != at) libssh2_sftp_seek64(handle_, at);
       return libssh2_sftp_read(handle_, into + *done, static_cast<size_t>(size - *done));
     });
@@ -30,15 +30,34 @@ SLResult RemoteFile::Fetch(uint64_t offset, char* into, uint64_t size, uint64_t*
   return SL_OK;
 }
 
+// Each call passes what is in flight and what may be added: libssh2 sends the added bytes as
+// many requests at once and returns as the first answers come, counting only what the server
+// took. What is added stays below the room the server's window leaves, less a margin. Why:
+// libssh2 sends a request that does not fit in the window in part and goes on, and the next
+// request of another file (or another kind) would then follow half a request; the server would
+// read garbage and wait for ever. With the margin every request fits whole.
 SLResult RemoteFile::Send(uint64_t offset, const char* from, uint64_t size, uint64_t* sent) {
+  constexpr uint64_t kMargin = 256 * 1024;
+  constexpr uint64_t kOneRequest = 32 * 1024;  // libssh2's requests carry 30000 bytes
   *sent = 0;
-  // Each call passes all that is left: libssh2 sends it as many requests at once and returns
-  // as the first answers come, counting only what the server took.
+  uint64_t requested = offset;  // the end of the bytes made into requests
   while (*sent < size) {
     const uint64_t at = offset + *sent;
-    const Reply reply = fs_.connection().Run([&](auto*, auto*) -> int64_t {
-      if (libssh2_sftp_tell64(handle_) != at) libssh2_sftp_seek64(handle_, at);
-      return libssh2_sftp_write(handle_, from + *sent, static_cast<size_t>(size - *sent));
+    const Reply reply = link_->Run([&](auto*, auto* channel) -> int64_t {
+      if (libssh2_sftp_tell64(handle_) != at) {
+        libssh2_sftp_seek64(handle_, at);
+        requested = at;
+      }
+      const uint64_t window = libssh2_channel_window_write_ex(
+          libssh2_sftp_get_channel(channel), nullptr);
+      const uint64_t inFlight = requested - at;
+      uint64_t more = window > kMargin ? window - kMargin : 0;
+      if (inFlight == 0 && more == 0) {  // nothing of this file in flight: one request fits
+        more = window > 1024 ? std::min(window - 1024, kOneRequest) : 1;
+      }
+      more = std::min(more, size - *sent - inFlight);
+      requested += more;
+      return libssh2_sftp_write(handle_, from + *sent, static_cast<size_t>(inFlight + more));
     });
     if (reply.failed) return SftpFileSystem::Failure(reply, "writing", path_);
     if (reply.value == 0) {
@@ -109,7 +128,7 @@ SLResult RemoteFile::Size(uint64_t* size) {
     return SL_OK;
   }
   LIBSSH2_SFTP_ATTRIBUTES attributes{};
-  const Reply reply = fs_.connection().Run(
+  const Reply reply = link_->Run(
       [&](auto*, auto*) -> int64_t { return libssh2_sftp_fstat_ex(handle_, &attributes, 0); });
   if (reply.failed) return SftpFileSystem::Failure(reply, "reading the size of", path_);
   *size = attributes.filesize;
@@ -118,11 +137,11 @@ SLResult RemoteFile::Size(uint64_t* size) {
 
 SLResult RemoteFile::Flush() {
   if (const SLResult code = SendGathered(); SL_FAILED(code)) return code;
-  if (!unsynced_ || !fs_.connection().CanSync()) return SL_OK;
+  if (!unsynced_ || !link_->CanSync()) return SL_OK;
   const Reply reply =
-      fs_.connection().Run([&](auto*, auto*) -> int64_t { return libssh2_sftp_fsync(handle_); });
+      link_->Run([&](auto*, auto*) -> int64_t { return libssh2_sftp_fsync(handle_); });
   if (reply.failed && !reply.lost && reply.status == LIBSSH2_FX_OP_UNSUPPORTED) {
-    fs_.connection().NoSync();  // a server without "fsync@openssh.com": what was sent is all
+    link_->NoSync();  // a server without "fsync@openssh.com": what was sent is all
     return SL_OK;
   }
   if (reply.failed) return SftpFileSystem::Failure(reply, "flushing", path_);
@@ -133,7 +152,7 @@ SLResult RemoteFile::Flush() {
 SLResult RemoteFile::Close() {
   const SLResult sent = SendGathered();
   Handle* handle = std::exchange(handle_, nullptr);
-  const Reply reply = fs_.connection().Release(
+  const Reply reply = link_->Release(
       [&](auto*, auto*) -> int64_t { return libssh2_sftp_close_handle(handle); });
   fs_.Unshare(path_, writing_);
   if (SL_FAILED(sent)) return sent;

@@ -7,9 +7,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "connection.h"
 #include "slservices/sdk/file_system.hpp"
 
 struct _LIBSSH2_SFTP_HANDLE;
@@ -25,10 +27,12 @@ class RemoteFile final : public sdk::FileBase {
   static constexpr uint64_t kLastWindow = 2 * 1024 * 1024;
   static constexpr uint64_t kGathered = 2 * 1024 * 1024;
 
-  // Takes over `handle`, open on `path` (the server's path) and shared as `writing` says;
-  // `size` is the file's size at the open.
-  RemoteFile(SftpFileSystem& fs, Handle* handle, std::string path, bool writing, uint64_t size)
-      : fs_(fs), handle_(handle), path_(std::move(path)), writing_(writing), size_(size) {}
+  // Takes over `handle`, open on `path` (the server's path) through `link` and shared as
+  // `writing` says; `size` is the file's size at the open.
+  RemoteFile(SftpFileSystem& fs, std::shared_ptr<Connection> link, Handle* handle,
+             std::string path, bool writing, uint64_t size)
+      : fs_(fs), link_(std::move(link)), handle_(handle), path_(std::move(path)),
+        writing_(writing), size_(size) {}
   // A file the file system closes as it goes: what is gathered is sent, as far as it can be.
   ~RemoteFile() override;
 
@@ -47,6 +51,7 @@ class RemoteFile final : public sdk::FileBase {
   SLResult SendGathered();
 
   SftpFileSystem& fs_;
+  std::shared_ptr<Connection> link_;  // the connection the file was opened on, lost or not
   Handle* handle_;  // null once closed
   std::string path_;
   bool writing_;

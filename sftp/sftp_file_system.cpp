@@ -53,13 +53,40 @@ sdk::Ref<SftpFileSystem> SftpFileSystem::Connect(const Url& url, const Settings&
     throw sdk::ServiceError(SL_ACCESS_DENIED, shown + " is a file, not a folder");
   }
   sdk::Ref<SftpFileSystem> fs =
-      sdk::Ref<SftpFileSystem>::Adopt(new SftpFileSystem(nameAtom, std::move(connection)));
+      sdk::Ref<SftpFileSystem>::Adopt(new SftpFileSystem(nameAtom, url, settings, std::move(connection)));
   fs->root_ = root;
   return fs;
 }
 
 SftpFileSystem::~SftpFileSystem() {
   CloseOpenFiles();  // their handles go before the connection
+}
+
+SLResult SftpFileSystem::Live(std::shared_ptr<Connection>* link) {
+  {
+    std::lock_guard<std::mutex> guard(connectionLock_);
+    *link = connection_;
+  }
+  if (!(*link)->IsLost()) return SL_OK;
+  // Threads that find the connection lost at once wait for the first one's new connection.
+  std::lock_guard<std::mutex> one(reconnectLock_);
+  {
+    std::lock_guard<std::mutex> guard(connectionLock_);
+    if (connection_ != *link) {
+      *link = connection_;
+      return SL_OK;
+    }
+  }
+  const std::string lost = (*link)->HowLost();
+  try {
+    std::shared_ptr<Connection> fresh = Connection::Open(url_, settings_);
+    std::lock_guard<std::mutex> guard(connectionLock_);
+    connection_ = fresh;
+    *link = std::move(fresh);
+    return SL_OK;
+  } catch (const sdk::ServiceError& failure) {
+    return Fail(SL_OS_FAILURE, lost + "; connecting again failed: " + failure.what());
+  }
 }
 
 SLResult SftpFileSystem::Failure(const Reply& reply, const std::string& doing,
@@ -121,11 +148,11 @@ std::string SftpFileSystem::ParentOf(const std::string& remote) {
   return slash == 0 || slash == std::string::npos ? "/" : remote.substr(0, slash);
 }
 
-SLResult SftpFileSystem::KindOf(const std::string& remote, Kind* kind) {
+SLResult SftpFileSystem::KindOf(Connection& link, const std::string& remote, Kind* kind) {
   LIBSSH2_SFTP_ATTRIBUTES attributes{};
   Reply reply;
   for (const int follow : {LIBSSH2_SFTP_STAT, LIBSSH2_SFTP_LSTAT}) {  // a dangling link: a file
-    reply = connection_->Run([&](auto*, auto* channel) -> int64_t {
+    reply = link.Run([&](auto*, auto* channel) -> int64_t {
       return libssh2_sftp_stat_ex(channel, remote.data(), Length(remote), follow, &attributes);
     });
     if (!IsMissing(reply)) break;
@@ -142,12 +169,13 @@ SLResult SftpFileSystem::OpenFile(std::u16string_view path, sdk::OpenMode mode,
   std::string remote;
   bool isRoot = false;
   if (const SLResult code = Remote(path, &remote, &isRoot); SL_FAILED(code)) return code;
+  std::shared_ptr<Connection> link;
+  if (const SLResult code = Live(&link); SL_FAILED(code)) return code;
   if (isRoot) return Fail(SL_ACCESS_DENIED, "a folder: " + remote);
   const bool writing = mode != sdk::OpenMode::Read;
   if (!Share(remote, writing)) {
-    return Fail(SL_OS_FAILURE, remote + " is open " +
-                                   (writing ? "in this file system already"
-                                            : "for writing in this file system"));
+    return Fail(SL_OS_FAILURE, remote + (writing ? " is open in this file system already"
+                                                 : " is open for writing in this file system"));
   }
   const unsigned long flags =
       mode == sdk::OpenMode::Read    ? LIBSSH2_FXF_READ
@@ -155,7 +183,7 @@ SLResult SftpFileSystem::OpenFile(std::u16string_view path, sdk::OpenMode mode,
                                      : LIBSSH2_FXF_READ | LIBSSH2_FXF_WRITE | LIBSSH2_FXF_CREAT |
                                            LIBSSH2_FXF_TRUNC;
   Handle* handle = nullptr;
-  const Reply opened = connection_->Run([&](auto*, auto* channel) -> int64_t {
+  const Reply opened = link->Run([&](auto*, auto* channel) -> int64_t {
     handle = libssh2_sftp_open_ex(channel, remote.data(), Length(remote), flags, 0666,
                                   LIBSSH2_SFTP_OPENFILE);
     return handle != nullptr ? 0 : Connection::kNoPointer;
@@ -165,14 +193,14 @@ SLResult SftpFileSystem::OpenFile(std::u16string_view path, sdk::OpenMode mode,
   Kind kind = Kind::File;
   SLResult code = SL_OK;
   if (opened.failed && !opened.lost) {
-    code = KindOf(IsMissing(opened) ? ParentOf(remote) : remote, &kind);
+    code = KindOf(*link, IsMissing(opened) ? ParentOf(remote) : remote, &kind);
     if (!SL_FAILED(code) && IsMissing(opened) && kind != Kind::Folder) {
       code = Fail(SL_OS_FAILURE, "opening " + remote + ": a folder on the way is missing");
     }
   }
   LIBSSH2_SFTP_ATTRIBUTES attributes{};
   if (!opened.failed && mode != sdk::OpenMode::Create) {
-    const Reply stat = connection_->Run(
+    const Reply stat = link->Run(
         [&](auto*, auto*) -> int64_t { return libssh2_sftp_fstat_ex(handle, &attributes, 0); });
     if (stat.failed) code = Failure(stat, "opening", remote);
     if (!stat.failed && LIBSSH2_SFTP_S_ISDIR(attributes.permissions)) kind = Kind::Folder;
@@ -183,13 +211,13 @@ SLResult SftpFileSystem::OpenFile(std::u16string_view path, sdk::OpenMode mode,
   if (!SL_FAILED(code) && opened.failed) code = Failure(opened, "opening", remote);
   if (SL_FAILED(code)) {
     if (handle != nullptr) {
-      connection_->Release(
+      link->Release(
           [&](auto*, auto*) -> int64_t { return libssh2_sftp_close_handle(handle); });
     }
     Unshare(remote, writing);
     return code;
   }
-  *file = std::make_unique<RemoteFile>(*this, handle, remote, writing,
+  *file = std::make_unique<RemoteFile>(*this, link, handle, remote, writing,
                                        mode == sdk::OpenMode::Create ? 0 : attributes.filesize);
   return SL_OK;
 }
@@ -197,8 +225,10 @@ SLResult SftpFileSystem::OpenFile(std::u16string_view path, sdk::OpenMode mode,
 SLResult SftpFileSystem::IsFileExists(std::u16string_view path, bool* exists) {
   std::string remote;
   if (const SLResult code = Remote(path, &remote); SL_FAILED(code)) return code;
+  std::shared_ptr<Connection> link;
+  if (const SLResult code = Live(&link); SL_FAILED(code)) return code;
   LIBSSH2_SFTP_ATTRIBUTES attributes{};
-  const Reply reply = connection_->Run([&](auto*, auto* channel) -> int64_t {
+  const Reply reply = link->Run([&](auto*, auto* channel) -> int64_t {
     return libssh2_sftp_stat_ex(channel, remote.data(), Length(remote), LIBSSH2_SFTP_LSTAT,
                                 &attributes);
   });
@@ -216,11 +246,13 @@ SLResult SftpFileSystem::Search(std::u16string_view pattern, std::vector<std::u1
   std::string remote;
   bool isRoot = false;
   if (const SLResult code = Remote(pattern, &remote, &isRoot); SL_FAILED(code)) return code;
+  std::shared_ptr<Connection> link;
+  if (const SLResult code = Live(&link); SL_FAILED(code)) return code;
   if (isRoot) return Fail(SL_INVALID_ARGUMENT, "an empty pattern");
   const std::string folder = ParentOf(remote);
   const std::u16string wanted = sdk::ToUtf16(remote.substr(remote.rfind('/') + 1));
   Handle* listing = nullptr;
-  const Reply opened = connection_->Run([&](auto*, auto* channel) -> int64_t {
+  const Reply opened = link->Run([&](auto*, auto* channel) -> int64_t {
     listing = libssh2_sftp_open_ex(channel, folder.data(), Length(folder), 0, 0,
                                    LIBSSH2_SFTP_OPENDIR);
     return listing != nullptr ? 0 : Connection::kNoPointer;
@@ -231,26 +263,26 @@ SLResult SftpFileSystem::Search(std::u16string_view pattern, std::vector<std::u1
   char name[4096];
   do {
     LIBSSH2_SFTP_ATTRIBUTES attributes{};
-    read = connection_->Run([&](auto*, auto*) -> int64_t {
+    read = link->Run([&](auto*, auto*) -> int64_t {
       return libssh2_sftp_readdir_ex(listing, name, sizeof(name), nullptr, 0, &attributes);
     });
     if (read.failed || read.value <= 0) break;
     std::u16string found = sdk::ToUtf16(std::string_view(name, static_cast<size_t>(read.value)));
     if (sdk::paths::Matches(wanted, found)) names->push_back(std::move(found));
   } while (true);
-  connection_->Release(
+  link->Release(
       [&](auto*, auto*) -> int64_t { return libssh2_sftp_close_handle(listing); });
   return read.failed ? Failure(read, "listing", folder) : SL_OK;
 }
 
-SLResult SftpFileSystem::MakeFolder(const std::string& remote, bool parents) {
-  const Reply made = connection_->Run([&](auto*, auto* channel) -> int64_t {
+SLResult SftpFileSystem::MakeFolder(Connection& link, const std::string& remote, bool parents) {
+  const Reply made = link.Run([&](auto*, auto* channel) -> int64_t {
     return libssh2_sftp_mkdir_ex(channel, remote.data(), Length(remote), 0777);
   });
   if (!made.failed) return SL_OK;
   if (made.lost) return Failure(made, "making the folder", remote);
   Kind kind = Kind::Missing;
-  if (const SLResult code = KindOf(remote, &kind); SL_FAILED(code)) return code;
+  if (const SLResult code = KindOf(link, remote, &kind); SL_FAILED(code)) return code;
   if (kind == Kind::Folder && parents) return SL_OK;
   if (kind == Kind::Folder || kind == Kind::File) {
     return Fail(SL_ALREADY_EXISTS, "making the folder " + remote + ": " +
@@ -264,44 +296,52 @@ SLResult SftpFileSystem::MakeFolder(const std::string& remote, bool parents) {
   if (!parents || parent == remote) {
     return Fail(SL_OS_FAILURE, "making the folder " + remote + ": a folder on the way is missing");
   }
-  if (const SLResult code = MakeFolder(parent, true); SL_FAILED(code)) {
+  if (const SLResult code = MakeFolder(link, parent, true); SL_FAILED(code)) {
     // A file on the way is a missing folder for the one asked for.
     return code == SL_ALREADY_EXISTS ? Fail(SL_OS_FAILURE, "making the folder " + remote +
                                                                ": a file is in the way")
                                      : code;
   }
-  return MakeFolder(remote, true);
+  return MakeFolder(link, remote, true);
 }
 
 SLResult SftpFileSystem::CreateFolder(std::u16string_view path) {
   std::string remote;
   bool isRoot = false;
   if (const SLResult code = Remote(path, &remote, &isRoot); SL_FAILED(code)) return code;
+  std::shared_ptr<Connection> link;
+  if (const SLResult code = Live(&link); SL_FAILED(code)) return code;
   if (isRoot) return Fail(SL_ALREADY_EXISTS, "the root folder exists");
-  return MakeFolder(remote, false);
+  return MakeFolder(*link, remote, false);
 }
 
 SLResult SftpFileSystem::CreateAllFolders(std::u16string_view path) {
   std::string remote;
   bool isRoot = false;
   if (const SLResult code = Remote(path, &remote, &isRoot); SL_FAILED(code)) return code;
-  return isRoot ? SL_OK : MakeFolder(remote, true);
+  std::shared_ptr<Connection> link;
+  if (const SLResult code = Live(&link); SL_FAILED(code)) return code;
+  return isRoot ? SL_OK : MakeFolder(*link, remote, true);
 }
 
 SLResult SftpFileSystem::RemoveFolder(std::u16string_view path) {
   std::string remote;
   bool isRoot = false;
   if (const SLResult code = Remote(path, &remote, &isRoot); SL_FAILED(code)) return code;
+  std::shared_ptr<Connection> link;
+  if (const SLResult code = Live(&link); SL_FAILED(code)) return code;
   if (isRoot) return Fail(SL_ACCESS_DENIED, "the root folder stays");
-  const Reply removed = connection_->Run([&](auto*, auto* channel) -> int64_t {
+  const Reply removed = link->Run([&](auto*, auto* channel) -> int64_t {
     return libssh2_sftp_rmdir_ex(channel, remote.data(), Length(remote));
   });
   if (!removed.failed) return SL_OK;
-  if (removed.lost || IsMissing(removed) || removed.status == LIBSSH2_FX_PERMISSION_DENIED) {
+  if (removed.lost || removed.status == LIBSSH2_FX_PERMISSION_DENIED) {
     return Failure(removed, "removing the folder", remote);
   }
+  // A file answers as a missing folder to some servers and as a failure to others.
   Kind kind = Kind::Missing;
-  if (const SLResult code = KindOf(remote, &kind); SL_FAILED(code)) return code;
+  if (const SLResult code = KindOf(*link, remote, &kind); SL_FAILED(code)) return code;
+  if (kind == Kind::Missing) return Failure(removed, "removing the folder", remote);
   return Fail(SL_OS_FAILURE, "removing the folder " + remote + ": " +
                                  (kind == Kind::File ? "a file, not a folder"
                                                      : "it is not empty, or in use"));
@@ -311,6 +351,8 @@ SLResult SftpFileSystem::RemoveFile(std::u16string_view path) {
   std::string remote;
   bool isRoot = false;
   if (const SLResult code = Remote(path, &remote, &isRoot); SL_FAILED(code)) return code;
+  std::shared_ptr<Connection> link;
+  if (const SLResult code = Live(&link); SL_FAILED(code)) return code;
   if (isRoot) return Fail(SL_ACCESS_DENIED, "the root folder stays");
   {
     std::lock_guard<std::mutex> guard(sharesLock_);  // open for writing: not to be removed
@@ -319,13 +361,13 @@ SLResult SftpFileSystem::RemoveFile(std::u16string_view path) {
       return Fail(SL_OS_FAILURE, remote + " is open for writing in this file system");
     }
   }
-  const Reply removed = connection_->Run([&](auto*, auto* channel) -> int64_t {
+  const Reply removed = link->Run([&](auto*, auto* channel) -> int64_t {
     return libssh2_sftp_unlink_ex(channel, remote.data(), Length(remote));
   });
   if (!removed.failed) return SL_OK;
   if (!removed.lost && !IsMissing(removed)) {
     Kind kind = Kind::Missing;
-    if (const SLResult code = KindOf(remote, &kind); SL_FAILED(code)) return code;
+    if (const SLResult code = KindOf(*link, remote, &kind); SL_FAILED(code)) return code;
     if (kind == Kind::Folder) return Fail(SL_ACCESS_DENIED, "a folder: " + remote);
   }
   return Failure(removed, "removing", remote);

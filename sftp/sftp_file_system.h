@@ -25,7 +25,6 @@ class SftpFileSystem final : public sdk::FileSystemBase {
   ~SftpFileSystem() override;
   const char* DisplayName() const override { return "SftpFileSystem"; }
 
-  Connection& connection() { return *connection_; }
   // Turns a failed call into the entry's code and record: `doing` and `path` say what failed.
   static SLResult Failure(const Reply& reply, const std::string& doing, const std::string& path);
   // The sharing of the default file system, among this file system's own open files: a file
@@ -50,16 +49,25 @@ class SftpFileSystem final : public sdk::FileSystemBase {
   };
   enum class Kind { Missing, File, Folder, Unknown };
 
-  SftpFileSystem(uint32_t nameAtom, std::unique_ptr<Connection> connection)
-      : FileSystemBase(nameAtom), connection_(std::move(connection)) {}
+  SftpFileSystem(uint32_t nameAtom, const Url& url, const Settings& settings,
+                 std::unique_ptr<Connection> connection)
+      : FileSystemBase(nameAtom), url_(url), settings_(settings), connection_(std::move(connection)) {}
+  // The connection for a call that names a path: the current one or, when that one is lost, a
+  // new one made now. Files opened before stay on the lost one, and their calls keep failing.
+  // Fails, recording why, when connecting again fails.
+  SLResult Live(std::shared_ptr<Connection>* link);
   // The server's path for `path`, or 3 for one that climbs above the root or is not UTF-16.
   SLResult Remote(std::u16string_view path, std::string* remote, bool* isRoot = nullptr) const;
   // What the server has at `remote` (not following a last link); a lost connection fails.
-  SLResult KindOf(const std::string& remote, Kind* kind);
-  SLResult MakeFolder(const std::string& remote, bool parents);
+  SLResult KindOf(Connection& link, const std::string& remote, Kind* kind);
+  SLResult MakeFolder(Connection& link, const std::string& remote, bool parents);
   static std::string ParentOf(const std::string& remote);
 
-  std::unique_ptr<Connection> connection_;
+  const Url url_;
+  const Settings settings_;
+  std::mutex connectionLock_;  // the pointer only
+  std::mutex reconnectLock_;   // one new connection at a time
+  std::shared_ptr<Connection> connection_;
   std::string root_;  // the URL's folder as the server resolved it
   std::mutex sharesLock_;  // only the map; never held across a call to the server
   std::map<std::string, Users> shares_;

@@ -20,7 +20,10 @@
 # the same host key: a server that comes back.
 #
 # Runs as root (then /run/sshd, the privilege-separation folder, is made when missing) or as an
-# ordinary user (sshd then can log in only that user, which is the login user anyway).
+# ordinary user (sshd then can log in only that user, which is the login user anyway). Run as
+# root, sshd without PAM refuses a user whose password is locked ("!" in /etc/shadow) even with
+# the right key: start warns of it.
+# sshd logs at ERROR; SL_SSHD_LOG_LEVEL=DEBUG (or INFO, VERBOSE) says why a login was refused.
 # The signals go to the whole tree of the server's processes: the listener and the processes
 # it forked for each connection, found through their parent ids.
 set -euo pipefail
@@ -58,6 +61,35 @@ ppid_of() {
 
 alive() {
   [[ -n $(ppid_of "$1") ]]
+}
+
+# stopped PID: whether PID is stopped by a signal, or gone.
+stopped() {
+  local line
+  line=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
+  local -a fields
+  read -r -a fields <<<"${line##*) }"
+  [[ ${fields[0]} == [TtZX] ]]
+}
+
+# settle CHECK PID...: waits (5 s at most) until CHECK holds for every PID. Signals arrive
+# asynchronously: the caller of kill or pause expects them to have acted when this script ends.
+settle() {
+  local check=$1 pid waited
+  shift
+  for ((waited = 0; waited < 50; waited++)); do
+    local pending=0
+    for pid in "$@"; do
+      if [[ $check == gone ]]; then
+        alive "$pid" && pending=1
+      else
+        stopped "$pid" || pending=1
+      fi
+    done
+    ((pending)) || return 0
+    sleep 0.1
+  done
+  return 1
 }
 
 # listener_pid: the pid of this folder's sshd listener, or nothing. The pid file is believed
@@ -119,6 +151,10 @@ signal_tree() {
   if [[ $signal != STOP ]]; then
     for pid in "${!stopped[@]}"; do kill -CONT "$pid" 2>/dev/null || true; done
   fi
+  case $signal in
+    KILL) settle gone "${!stopped[@]}" || die "processes of $dir outlived SIGKILL" ;;
+    STOP) settle stopped "${!stopped[@]}" || die "processes of $dir did not stop" ;;
+  esac
   echo "${!stopped[@]}"
 }
 
@@ -157,7 +193,7 @@ AllowTcpForwarding no
 MaxSessions 100
 MaxStartups 100
 LoginGraceTime 30
-LogLevel ERROR
+LogLevel ${SL_SSHD_LOG_LEVEL:-ERROR}
 Subsystem sftp internal-sftp
 EOF
 }
@@ -178,6 +214,14 @@ start() {
   fi
   cp "$dir/id_ed25519.pub" "$dir/authorized_keys"
   id -un >"$dir/user"
+  if (($(id -u) == 0)); then
+    local password
+    password=$(getent shadow "$(id -un)" 2>/dev/null | cut -d: -f2) || true
+    if [[ $password == '!'* ]]; then
+      echo "local_sshd.sh: warning: the password of $(id -un) is locked ('!'): sshd without" \
+        "PAM will refuse its login (usermod -p '*' $(id -un) unlocks it for keys only)" >&2
+    fi
+  fi
 
   # A restart keeps its port (and tries it a while: the old listener's socket may linger);
   # a first start takes a free port and tries another when one was taken meanwhile.
@@ -224,17 +268,14 @@ start() {
 }
 
 stop() {
-  local pids pid waited
+  local pids pid
   pids=$(signal_tree TERM) || return 0  # nothing runs: stopped already, or killed
-  for ((waited = 0; waited < 50; waited++)); do
-    local left=0
-    for pid in $pids; do alive "$pid" && left=1; done
-    ((left)) || break
-    sleep 0.1
-  done
-  for pid in $pids; do
-    alive "$pid" && kill -KILL "$pid" 2>/dev/null
-  done
+  # shellcheck disable=SC2086
+  if ! settle gone $pids; then
+    for pid in $pids; do kill -KILL "$pid" 2>/dev/null || true; done
+    # shellcheck disable=SC2086
+    settle gone $pids || die "processes of $dir outlived SIGKILL"
+  fi
   rm -f "$dir/sshd.pid"
 }
 
