@@ -107,10 +107,10 @@ run --fs "$box" rm -r box:made; expect_status 0
 # paused) while it is surely under way, then the server is killed.
 head -c 209715200 /dev/urandom >big.bin
 # copy_and_stop SIGNAL UNDERWAY ARGS...: runs slhost ARGS in the background; once the shell test
-# UNDERWAY holds (the copy has written bytes), pauses the server, then sends it SIGNAL ("kill",
-# or "" to leave it stalled); waits for slhost and puts its run time in $took. UNDERWAY is
-# asked again and again without a pause, and runs no program (the shell's own test and
-# globbing), so that the server stops early in the command even on a busy machine.
+# UNDERWAY holds (the command is under way), holds slhost still (SIGSTOP), pauses the server and
+# sends it SIGNAL ("kill", or "" to leave it stalled), then lets slhost go on, so that it meets
+# the dead or silent server in the middle of its work however busy the machine is. Waits for
+# slhost and puts its run time in $took.
 copy_and_stop() {
   signal=$1
   underway=$2
@@ -119,9 +119,15 @@ copy_and_stop() {
   started=$(date +%s)
   timeout 60 "$slhost" "$@" >"$work/out.txt" 2>"$work/err.txt" </dev/null &
   copier=$!
-  while ! eval "$underway" && kill -0 "$copier" 2>/dev/null; do :; done
+  slhost_pid=""
+  while [ -z "$slhost_pid" ] && kill -0 "$copier" 2>/dev/null; do
+    read -r slhost_pid _ <"/proc/$copier/task/$copier/children" 2>/dev/null
+  done
+  while ! eval "$underway" && kill -0 "$copier" 2>/dev/null; do sleep 0.01; done
+  [ -z "$slhost_pid" ] || kill -STOP "$slhost_pid" 2>/dev/null
   bash "$sshd" pause "$work/server"
   [ -z "$signal" ] || bash "$sshd" "$signal" "$work/server"
+  [ -z "$slhost_pid" ] || kill -CONT "$slhost_pid" 2>/dev/null
   wait "$copier"
   status=$?
   took=$(($(date +%s) - started))

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <string_view>
 
 #include "slservices/sdk/sftp.hpp"
 #include "slservices/sdk/zip.hpp"
@@ -11,10 +12,13 @@ namespace slhost {
 
 namespace {
 
-constexpr const char* kZip = "zip:";
-constexpr const char* kSftp = "sftp://";
+constexpr std::string_view kZip = "zip:";
+constexpr std::string_view kSftp = "sftp://";
 
-bool StartsWith(const std::string& text, const char* start) { return text.rfind(start, 0) == 0; }
+// "zip:a.zip" starts with kZip; "zip:" alone names nothing.
+bool StartsWith(const std::string& text, std::string_view start) {
+  return text.size() > start.size() && text.compare(0, start.size(), start) == 0;
+}
 
 // The libraries and the file systems opened with them (declared after them: they go first).
 struct Mounts {
@@ -46,17 +50,13 @@ const Library& Loaded(std::unique_ptr<Library>* slot) {
 
 }  // namespace
 
-bool IsSource(const std::string& text) {
-  return (StartsWith(text, kZip) && text.size() > std::char_traits<char>::length(kZip)) ||
-         (StartsWith(text, kSftp) && text.size() > std::char_traits<char>::length(kSftp));
-}
+bool IsSource(const std::string& text) { return StartsWith(text, kZip) || StartsWith(text, kSftp); }
 
 sl::sdk::Ref<SLFileSystem> OpenSource(const Context& context, const std::string& name,
                                       const std::string& source) {
   const uint32_t atom = context.module.Atom(name.c_str());
   if (StartsWith(source, kSftp)) return Loaded(&TheMounts().sftp).Connect(source, atom);
-  return Loaded(&TheMounts().zip)
-      .OpenArchive(source.substr(std::char_traits<char>::length(kZip)), atom);
+  return Loaded(&TheMounts().zip).OpenArchive(source.substr(kZip.size()), atom);
 }
 
 bool AddMount(const std::string& spec, std::string* error) {
