@@ -78,7 +78,7 @@ inline void CloseLibrary(void* library) {
 }
 
 // A library of ours that a host calls through one export (the zip library, the SFTP library),
-// loaded by path and closed when the last owner goes.
+// loaded by path and closed when its owner goes (it moves, and is never copied).
 class Library {
  public:
   Library() = default;
