@@ -2,7 +2,8 @@
 # Builds the benchmark suite (Release, preset `bench`, in build/bench), runs it and prints the
 # table of ratios that bench/ratio_table.py draws from that one run: the module beside the limit
 # of the design and beside what a user would pick instead, each comparison side by side; then
-# `slhost cp` of 50 MiB beside `cp` and `sync` (scripts/bench-cp.sh). Exits
+# `slhost cp` of 50 MiB beside `cp` and `sync` (scripts/bench-cp.sh), and streams over SFTP
+# beside OpenSSH's sftp and scp on a private local server (scripts/bench-sftp.sh). Exits
 # non-zero when the build fails or a benchmark of the table is missing or reports an error;
 # times never fail it.
 #
@@ -55,4 +56,13 @@ if ((quick)); then
   scripts/bench-cp.sh build/bench/bin/slhost 3 8
 else
   scripts/bench-cp.sh build/bench/bin/slhost
+fi
+if [[ -x build/bench/bin/sftp_stream_bench && -x /usr/sbin/sshd ]]; then
+  echo
+  echo "Streams over SFTP beside OpenSSH's sftp and scp (scripts/bench-sftp.sh):"
+  if ((quick)); then
+    SL_SFTP_BENCH_ROUNDS=1 scripts/bench-sftp.sh build/bench 8
+  else
+    scripts/bench-sftp.sh build/bench
+  fi
 fi

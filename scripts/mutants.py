@@ -16,8 +16,10 @@ The mutant list (scripts/mutants.txt) holds blocks of three lines:
     + replacement text            (`+` alone deletes the original)
 Blank lines and lines starting with `#` are ignored. Mutants are numbered in list order.
 
-Usage: scripts/mutants.py [--build DIR] [--only 3,7-9] [--check] [--keep-going]
+Usage: scripts/mutants.py [--build DIR] [--only 3,7-9] [--tests REGEX] [--check] [--keep-going]
   --check   only verifies that every original is found; builds and runs nothing
+  --tests   runs only the tests whose names match (ctest -R), e.g. "network|sftp" for the
+            mutants of a library only those tests load
 Run it on a clean work tree: it edits product files in place while it runs.
 """
 import argparse
@@ -114,13 +116,14 @@ def entries_of(folder):
     return set(os.listdir(folder)) if os.path.isdir(folder) else set()
 
 
-def test_tree(build, kept):
+def test_tree(build, kept, only_tests=None):
     """Runs the suite; afterwards removes whatever the run left in the test executables' folder
     (their working folder), so that a mutant whose tests leave files behind cannot make the
     tests of every later mutant fail. `kept` is what that folder held after the build."""
     # --stop-on-failure: one failing test is enough to call the mutant killed.
-    code = run(["ctest", "-j2", "--timeout", str(TEST_SECONDS), "--stop-on-failure"], build,
-               SUITE_SECONDS, limited=True)
+    selection = ["-R", only_tests] if only_tests else []
+    code = run(["ctest", "-j2", "--timeout", str(TEST_SECONDS), "--stop-on-failure"] + selection,
+               build, SUITE_SECONDS, limited=True)
     folder = os.path.join(build, "bin")
     for name in entries_of(folder) - kept:
         path = os.path.join(folder, name)
@@ -137,6 +140,7 @@ def main():
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "mutants"))
     parser.add_argument("--only", help="mutant numbers, e.g. 1,4-9")
     parser.add_argument("--check", action="store_true", help="only check that each applies")
+    parser.add_argument("--tests", help="run only the tests matching this ctest -R expression")
     args = parser.parse_args()
 
     mutants = select(parse(args.list), args.only)
@@ -159,7 +163,7 @@ def main():
     configure(args.build)
     ok = build_tree(args.build)
     kept = entries_of(os.path.join(args.build, "bin"))
-    if not ok or not test_tree(args.build, kept):
+    if not ok or not test_tree(args.build, kept, args.tests):
         sys.exit("the unmutated tree does not build or does not pass its tests")
 
     def restore_all(*_):
@@ -186,7 +190,7 @@ def main():
                     f.write(mutated)
                 if not build_tree(args.build):
                     verdict = "did not build"
-                elif test_tree(args.build, kept):
+                elif test_tree(args.build, kept, args.tests):
                     verdict = "survived"
                 else:
                     verdict = "killed"

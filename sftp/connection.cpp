@@ -32,12 +32,11 @@ std::string Home() {
 
 // OpenSSH's spelling of a key's fingerprint: "SHA256:" and the hash in base64 without padding.
 std::string Fingerprint(const unsigned char* hash) {
-  static const char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string text = "SHA256:";
   for (size_t i = 0; i < 32; i += 3) {
-    const uint32_t chunk = (hash[i] << 16) | (i + 1 < 32 ? hash[i + 1] << 8 : 0) |
-                           (i + 2 < 32 ? hash[i + 2] : 0);
+    const uint32_t chunk =
+        (hash[i] << 16) | (i + 1 < 32 ? hash[i + 1] << 8 : 0) | (i + 2 < 32 ? hash[i + 2] : 0);
     const size_t digits = i + 2 < 32 ? 4 : i + 1 < 32 ? 3 : 2;
     for (size_t d = 0; d < digits; ++d) text.push_back(kDigits[(chunk >> (18 - 6 * d)) & 63]);
   }
@@ -74,7 +73,8 @@ int ConnectSocket(const Url& url, uint32_t timeoutMs, std::string* why) {
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  const int lookup = getaddrinfo(url.host.c_str(), std::to_string(url.port).c_str(), &hints, &found);
+  const int lookup =
+      getaddrinfo(url.host.c_str(), std::to_string(url.port).c_str(), &hints, &found);
   if (lookup != 0) {
     *why = "cannot find the host " + url.host + ": " + gai_strerror(lookup);
     return -1;
@@ -97,8 +97,8 @@ int ConnectSocket(const Url& url, uint32_t timeoutMs, std::string* why) {
       }
     }
     if (error != 0) {
-      *why += std::string(": ") + (error == ETIMEDOUT ? "no answer within the timeout"
-                                                       : std::strerror(error));
+      *why += std::string(": ") +
+              (error == ETIMEDOUT ? "no answer within the timeout" : std::strerror(error));
       close(fd);
       fd = -1;
     }
@@ -164,7 +164,8 @@ void Connection::Connect(const Url& url, const Settings& settings) {
     const char* name = std::getenv("USER");
     user = name != nullptr ? name : "";
   }
-  const std::string where = url.host.find(':') != std::string::npos ? "[" + url.host + "]" : url.host;
+  const std::string where =
+      url.host.find(':') != std::string::npos ? "[" + url.host + "]" : url.host;
   name_ = user + "@" + where + ":" + std::to_string(url.port);
   std::string why;
   socket_ = ConnectSocket(url, timeoutMs_, &why);
@@ -197,13 +198,13 @@ void Connection::CheckHostKey(const Url& url, const Settings& settings) {
   const KeyKind kind = KindOf(type);
   const std::string file =
       !settings.knownHosts.empty() ? settings.knownHosts : Home() + "/.ssh/known_hosts";
-  const std::string shown = (url.port == 22 ? url.host
-                                            : "[" + url.host + "]:" + std::to_string(url.port)) +
-                            " (" + kind.name + " " + Fingerprint(hash) + ")";
+  const std::string shown =
+      (url.port == 22 ? url.host : "[" + url.host + "]:" + std::to_string(url.port)) + " (" +
+      kind.name + " " + Fingerprint(hash) + ")";
   LIBSSH2_KNOWNHOSTS* hosts = libssh2_knownhost_init(session_);
   if (hosts == nullptr) Refuse(SL_OS_FAILURE, "libssh2 cannot hold known hosts");
-  const bool readable = libssh2_knownhost_readfile(hosts, file.c_str(),
-                                                   LIBSSH2_KNOWNHOST_FILE_OPENSSH) >= 0;
+  const bool readable =
+      libssh2_knownhost_readfile(hosts, file.c_str(), LIBSSH2_KNOWNHOST_FILE_OPENSSH) >= 0;
   libssh2_knownhost* entry = nullptr;
   const int check = libssh2_knownhost_checkp(
       hosts, url.host.c_str(), url.port, key, length,
@@ -221,8 +222,8 @@ void Connection::CheckHostKey(const Url& url, const Settings& settings) {
                                    (readable ? "" : " (which cannot be read)") +
                                    "; refused (add it there once you have checked it)");
     default:
-      Refuse(SL_OS_FAILURE, "the host key of " + shown + " cannot be checked: " +
-                                LastError(session_));
+      Refuse(SL_OS_FAILURE,
+             "the host key of " + shown + " cannot be checked: " + LastError(session_));
   }
 }
 
@@ -230,9 +231,9 @@ void Connection::LogIn(const std::string& user, const Settings& settings) {
   std::vector<std::string> tried;
   auto withFile = [&](const std::string& path) {
     tried.push_back(path);
-    return libssh2_userauth_publickey_fromfile_ex(
-               session_, user.c_str(), static_cast<unsigned>(user.size()), nullptr, path.c_str(),
-               settings.passphrase.c_str()) == 0;
+    return libssh2_userauth_publickey_fromfile_ex(session_, user.c_str(),
+                                                  static_cast<unsigned>(user.size()), nullptr,
+                                                  path.c_str(), settings.passphrase.c_str()) == 0;
   };
   if (!settings.identity.empty()) {
     if (withFile(settings.identity)) return;
@@ -289,7 +290,9 @@ void Connection::Explain(Reply* reply) {
   // Anything else leaves the session in a state no later call can trust.
   lost_ = "the connection to " + name_ + " is lost: " +
           (code == LIBSSH2_ERROR_TIMEOUT
-               ? "the server did not answer within " + std::to_string(timeoutMs_ / 1000) + " s"
+               ? "the server did not answer within " +
+                     (timeoutMs_ % 1000 == 0 ? std::to_string(timeoutMs_ / 1000) + " s"
+                                             : std::to_string(timeoutMs_) + " ms")
                : LastError(session_) + " (libssh2 " + std::to_string(code) + ")");
   shutdown(socket_, SHUT_RDWR);
   isLost_ = true;

@@ -71,8 +71,10 @@ class Connection {
     Reply reply;
     reply.value = call(session_, channel_);
     if (reply.value < 0) {
-      if (lost_.empty()) Explain(&reply);
-      else reply = Lost();
+      if (lost_.empty())
+        Explain(&reply);
+      else
+        reply = Lost();
     }
     return reply;
   }

@@ -48,8 +48,8 @@ SLResult RemoteFile::Send(uint64_t offset, const char* from, uint64_t size, uint
         libssh2_sftp_seek64(handle_, at);
         requested = at;
       }
-      const uint64_t window = libssh2_channel_window_write_ex(
-          libssh2_sftp_get_channel(channel), nullptr);
+      const uint64_t window =
+          libssh2_channel_window_write_ex(libssh2_sftp_get_channel(channel), nullptr);
       const uint64_t inFlight = requested - at;
       uint64_t more = window > kMargin ? window - kMargin : 0;
       if (inFlight == 0 && more == 0) {  // nothing of this file in flight: one request fits
@@ -152,8 +152,8 @@ SLResult RemoteFile::Flush() {
 SLResult RemoteFile::Close() {
   const SLResult sent = SendGathered();
   Handle* handle = std::exchange(handle_, nullptr);
-  const Reply reply = link_->Release(
-      [&](auto*, auto*) -> int64_t { return libssh2_sftp_close_handle(handle); });
+  const Reply reply =
+      link_->Release([&](auto*, auto*) -> int64_t { return libssh2_sftp_close_handle(handle); });
   fs_.Unshare(path_, writing_);
   if (SL_FAILED(sent)) return sent;
   return reply.failed ? SftpFileSystem::Failure(reply, "closing", path_) : SL_OK;

@@ -29,10 +29,14 @@ class RemoteFile final : public sdk::FileBase {
 
   // Takes over `handle`, open on `path` (the server's path) through `link` and shared as
   // `writing` says; `size` is the file's size at the open.
-  RemoteFile(SftpFileSystem& fs, std::shared_ptr<Connection> link, Handle* handle,
-             std::string path, bool writing, uint64_t size)
-      : fs_(fs), link_(std::move(link)), handle_(handle), path_(std::move(path)),
-        writing_(writing), size_(size) {}
+  RemoteFile(SftpFileSystem& fs, std::shared_ptr<Connection> link, Handle* handle, std::string path,
+             bool writing, uint64_t size)
+      : fs_(fs),
+        link_(std::move(link)),
+        handle_(handle),
+        path_(std::move(path)),
+        writing_(writing),
+        size_(size) {}
   // A file the file system closes as it goes: what is gathered is sent, as far as it can be.
   ~RemoteFile() override;
 
@@ -52,10 +56,10 @@ class RemoteFile final : public sdk::FileBase {
 
   SftpFileSystem& fs_;
   std::shared_ptr<Connection> link_;  // the connection the file was opened on, lost or not
-  Handle* handle_;  // null once closed
+  Handle* handle_;                    // null once closed
   std::string path_;
   bool writing_;
-  uint64_t size_;       // files open for writing: the size as this handle made it
+  uint64_t size_;          // files open for writing: the size as this handle made it
   bool unsynced_ = false;  // written since the last flush
 
   std::vector<char> ahead_;  // the file's bytes from aheadAt_ on

@@ -32,9 +32,8 @@ std::string Text(const char* given, const std::string& fallback) {
 
 }  // namespace
 
-extern "C" SLResult SLSftpConnect(const char* url, const SLSftpOptions* options,
-                                  uint32_t nameAtom, SLFileSystem** fileSystem, char* reason,
-                                  uint64_t reasonSize) {
+extern "C" SLResult SLSftpConnect(const char* url, const SLSftpOptions* options, uint32_t nameAtom,
+                                  SLFileSystem** fileSystem, char* reason, uint64_t reasonSize) {
   if (url == nullptr || fileSystem == nullptr) {
     Tell(reason, reasonSize, "a null URL or out pointer");
     return SL_INVALID_ARGUMENT;
@@ -53,9 +52,9 @@ extern "C" SLResult SLSftpConnect(const char* url, const SLSftpOptions* options,
   const uint32_t timeout =
       Given(options, &SLSftpOptions::timeoutMs, offsetof(SLSftpOptions, timeoutMs));
   settings.timeoutMs = timeout != 0 ? timeout : parsed.timeoutMs != 0 ? parsed.timeoutMs : 30000;
-  settings.knownHosts = Text(
-      Given(options, &SLSftpOptions::knownHostsPath, offsetof(SLSftpOptions, knownHostsPath)),
-      parsed.knownHosts);
+  settings.knownHosts =
+      Text(Given(options, &SLSftpOptions::knownHostsPath, offsetof(SLSftpOptions, knownHostsPath)),
+           parsed.knownHosts);
   settings.identity =
       Text(Given(options, &SLSftpOptions::identityPath, offsetof(SLSftpOptions, identityPath)),
            parsed.identity);
@@ -63,8 +62,7 @@ extern "C" SLResult SLSftpConnect(const char* url, const SLSftpOptions* options,
                                    offsetof(SLSftpOptions, identityPassphrase)),
                              "");
   try {
-    *fileSystem =
-        sl::sftp::SftpFileSystem::Connect(parsed, settings, nameAtom).detach()->table();
+    *fileSystem = sl::sftp::SftpFileSystem::Connect(parsed, settings, nameAtom).detach()->table();
     return SL_OK;
   } catch (const sl::sdk::ServiceError& failure) {
     Tell(reason, reasonSize, failure.what());

@@ -34,16 +34,15 @@ sdk::Ref<SftpFileSystem> SftpFileSystem::Connect(const Url& url, const Settings&
   });
   const std::string shown = connection->Name() + (url.home ? " ~/" : " ") + url.path;
   if (found.failed) {
-    throw sdk::ServiceError(IsMissing(found) ? SL_NOT_FOUND
+    throw sdk::ServiceError(IsMissing(found)                               ? SL_NOT_FOUND
                             : found.status == LIBSSH2_FX_PERMISSION_DENIED ? SL_ACCESS_DENIED
-                                                                         : SL_OS_FAILURE,
+                                                                           : SL_OS_FAILURE,
                             "cannot find the folder " + shown + ": " + found.why);
   }
   const std::string root(resolved, static_cast<size_t>(found.value));
   LIBSSH2_SFTP_ATTRIBUTES attributes{};
   const Reply stat = connection->Run([&](auto*, auto* channel) -> int64_t {
-    return libssh2_sftp_stat_ex(channel, root.data(), Length(root), LIBSSH2_SFTP_STAT,
-                                &attributes);
+    return libssh2_sftp_stat_ex(channel, root.data(), Length(root), LIBSSH2_SFTP_STAT, &attributes);
   });
   if (stat.failed) {
     throw sdk::ServiceError(IsMissing(stat) ? SL_NOT_FOUND : SL_OS_FAILURE,
@@ -52,8 +51,8 @@ sdk::Ref<SftpFileSystem> SftpFileSystem::Connect(const Url& url, const Settings&
   if (!LIBSSH2_SFTP_S_ISDIR(attributes.permissions)) {
     throw sdk::ServiceError(SL_ACCESS_DENIED, shown + " is a file, not a folder");
   }
-  sdk::Ref<SftpFileSystem> fs =
-      sdk::Ref<SftpFileSystem>::Adopt(new SftpFileSystem(nameAtom, url, settings, std::move(connection)));
+  sdk::Ref<SftpFileSystem> fs = sdk::Ref<SftpFileSystem>::Adopt(
+      new SftpFileSystem(nameAtom, url, settings, std::move(connection)));
   fs->root_ = root;
   return fs;
 }
@@ -130,8 +129,7 @@ void SftpFileSystem::Unshare(const std::string& path, bool writing) {
   if (!found->second.writer && found->second.readers == 0) shares_.erase(found);
 }
 
-SLResult SftpFileSystem::Remote(std::u16string_view path, std::string* remote,
-                                bool* isRoot) const {
+SLResult SftpFileSystem::Remote(std::u16string_view path, std::string* remote, bool* isRoot) const {
   if (!sdk::paths::IsUtf16(path)) {
     return Fail(SL_INVALID_ARGUMENT, "the path is not valid UTF-16 (a lone surrogate)");
   }
@@ -178,10 +176,10 @@ SLResult SftpFileSystem::OpenFile(std::u16string_view path, sdk::OpenMode mode,
                                                  : " is open for writing in this file system"));
   }
   const unsigned long flags =
-      mode == sdk::OpenMode::Read    ? LIBSSH2_FXF_READ
-      : mode == sdk::OpenMode::Write ? LIBSSH2_FXF_READ | LIBSSH2_FXF_WRITE
-                                     : LIBSSH2_FXF_READ | LIBSSH2_FXF_WRITE | LIBSSH2_FXF_CREAT |
-                                           LIBSSH2_FXF_TRUNC;
+      mode == sdk::OpenMode::Read ? LIBSSH2_FXF_READ
+      : mode == sdk::OpenMode::Write
+          ? LIBSSH2_FXF_READ | LIBSSH2_FXF_WRITE
+          : LIBSSH2_FXF_READ | LIBSSH2_FXF_WRITE | LIBSSH2_FXF_CREAT | LIBSSH2_FXF_TRUNC;
   Handle* handle = nullptr;
   const Reply opened = link->Run([&](auto*, auto* channel) -> int64_t {
     handle = libssh2_sftp_open_ex(channel, remote.data(), Length(remote), flags, 0666,
@@ -211,8 +209,7 @@ SLResult SftpFileSystem::OpenFile(std::u16string_view path, sdk::OpenMode mode,
   if (!SL_FAILED(code) && opened.failed) code = Failure(opened, "opening", remote);
   if (SL_FAILED(code)) {
     if (handle != nullptr) {
-      link->Release(
-          [&](auto*, auto*) -> int64_t { return libssh2_sftp_close_handle(handle); });
+      link->Release([&](auto*, auto*) -> int64_t { return libssh2_sftp_close_handle(handle); });
     }
     Unshare(remote, writing);
     return code;
@@ -253,8 +250,8 @@ SLResult SftpFileSystem::Search(std::u16string_view pattern, std::vector<std::u1
   const std::u16string wanted = sdk::ToUtf16(remote.substr(remote.rfind('/') + 1));
   Handle* listing = nullptr;
   const Reply opened = link->Run([&](auto*, auto* channel) -> int64_t {
-    listing = libssh2_sftp_open_ex(channel, folder.data(), Length(folder), 0, 0,
-                                   LIBSSH2_SFTP_OPENDIR);
+    listing =
+        libssh2_sftp_open_ex(channel, folder.data(), Length(folder), 0, 0, LIBSSH2_SFTP_OPENDIR);
     return listing != nullptr ? 0 : Connection::kNoPointer;
   });
   if (opened.lost) return Failure(opened, "listing", folder);
@@ -270,8 +267,7 @@ SLResult SftpFileSystem::Search(std::u16string_view pattern, std::vector<std::u1
     std::u16string found = sdk::ToUtf16(std::string_view(name, static_cast<size_t>(read.value)));
     if (sdk::paths::Matches(wanted, found)) names->push_back(std::move(found));
   } while (true);
-  link->Release(
-      [&](auto*, auto*) -> int64_t { return libssh2_sftp_close_handle(listing); });
+  link->Release([&](auto*, auto*) -> int64_t { return libssh2_sftp_close_handle(listing); });
   return read.failed ? Failure(read, "listing", folder) : SL_OK;
 }
 
@@ -298,9 +294,9 @@ SLResult SftpFileSystem::MakeFolder(Connection& link, const std::string& remote,
   }
   if (const SLResult code = MakeFolder(link, parent, true); SL_FAILED(code)) {
     // A file on the way is a missing folder for the one asked for.
-    return code == SL_ALREADY_EXISTS ? Fail(SL_OS_FAILURE, "making the folder " + remote +
-                                                               ": a file is in the way")
-                                     : code;
+    return code == SL_ALREADY_EXISTS
+               ? Fail(SL_OS_FAILURE, "making the folder " + remote + ": a file is in the way")
+               : code;
   }
   return MakeFolder(link, remote, true);
 }
@@ -342,9 +338,9 @@ SLResult SftpFileSystem::RemoveFolder(std::u16string_view path) {
   Kind kind = Kind::Missing;
   if (const SLResult code = KindOf(*link, remote, &kind); SL_FAILED(code)) return code;
   if (kind == Kind::Missing) return Failure(removed, "removing the folder", remote);
-  return Fail(SL_OS_FAILURE, "removing the folder " + remote + ": " +
-                                 (kind == Kind::File ? "a file, not a folder"
-                                                     : "it is not empty, or in use"));
+  return Fail(SL_OS_FAILURE,
+              "removing the folder " + remote + ": " +
+                  (kind == Kind::File ? "a file, not a folder" : "it is not empty, or in use"));
 }
 
 SLResult SftpFileSystem::RemoveFile(std::u16string_view path) {

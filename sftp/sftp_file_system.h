@@ -51,7 +51,10 @@ class SftpFileSystem final : public sdk::FileSystemBase {
 
   SftpFileSystem(uint32_t nameAtom, const Url& url, const Settings& settings,
                  std::unique_ptr<Connection> connection)
-      : FileSystemBase(nameAtom), url_(url), settings_(settings), connection_(std::move(connection)) {}
+      : FileSystemBase(nameAtom),
+        url_(url),
+        settings_(settings),
+        connection_(std::move(connection)) {}
   // The connection for a call that names a path: the current one or, when that one is lost, a
   // new one made now. Files opened before stay on the lost one, and their calls keep failing.
   // Fails, recording why, when connecting again fails.
@@ -68,7 +71,7 @@ class SftpFileSystem final : public sdk::FileSystemBase {
   std::mutex connectionLock_;  // the pointer only
   std::mutex reconnectLock_;   // one new connection at a time
   std::shared_ptr<Connection> connection_;
-  std::string root_;  // the URL's folder as the server resolved it
+  std::string root_;       // the URL's folder as the server resolved it
   std::mutex sharesLock_;  // only the map; never held across a call to the server
   std::map<std::string, Users> shares_;
 };

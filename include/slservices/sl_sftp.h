@@ -62,9 +62,9 @@ SL_EXTERN_C_BEGIN
  * default. `size` is sizeof(SLSftpOptions) as the host was built with it. */
 typedef struct SLSftpOptions {
   uint32_t size;
-  uint32_t timeoutMs;           /* every network wait; 0: the URL's, else 30000 */
-  const char* knownHostsPath;   /* UTF-8 */
-  const char* identityPath;     /* UTF-8; the private key file */
+  uint32_t timeoutMs;             /* every network wait; 0: the URL's, else 30000 */
+  const char* knownHostsPath;     /* UTF-8 */
+  const char* identityPath;       /* UTF-8; the private key file */
   const char* identityPassphrase; /* for an encrypted key file; never from a command line */
 } SLSftpOptions;
 

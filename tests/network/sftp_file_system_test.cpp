@@ -160,8 +160,7 @@ TEST_F(SftpTest, RefusedConnectionsSayWhich) {
     const char* why;
   };
   const Row rows[] = {
-      {url(served, (keys / "empty").string(), server_.identity()), SL_ACCESS_DENIED,
-       "is unknown"},
+      {url(served, (keys / "empty").string(), server_.identity()), SL_ACCESS_DENIED, "is unknown"},
       {url(served, (keys / "changed").string(), server_.identity()), SL_ACCESS_DENIED,
        "does not match"},
       {url(served, (keys / "none").string(), server_.identity()), SL_ACCESS_DENIED,
@@ -193,6 +192,14 @@ TEST_F(SftpTest, RefusedConnectionsSayWhich) {
   const std::string wrong = url(served, (keys / "empty").string(), server_.identity());
   ASSERT_EQ(SLSftpConnect(wrong.c_str(), &options, 1, &fs, nullptr, 0), SL_OK);
   Ref<SLFileSystem>::Adopt(fs);
+  // An older host's shorter options end before the known-hosts field: the field is not read.
+  const std::string right = url(served, server_.knownHosts(), server_.identity());
+  options.size = offsetof(SLSftpOptions, knownHostsPath);
+  options.knownHostsPath = "/nowhere/known_hosts";
+  ASSERT_EQ(SLSftpConnect(right.c_str(), &options, 1, &fs, nullptr, 0), SL_OK);
+  Ref<SLFileSystem>::Adopt(fs);
+  options.size = 4;  // not even the timeout
+  EXPECT_EQ(SLSftpConnect(right.c_str(), &options, 1, &fs, nullptr, 0), SL_INVALID_ARGUMENT);
 }
 
 // ---- every entry's codes ----
@@ -238,14 +245,13 @@ TEST_F(SftpTest, EntriesGiveTheDefaultFileSystemsCodes) {
        ""},
       {"climb above the root", open(u"../x", SL_OPEN_READ), SL_INVALID_ARGUMENT, "climbs"},
       {"a lone surrogate", open(u"a\xD800", SL_OPEN_READ), SL_INVALID_ARGUMENT, "UTF-16"},
-      {"make a folder that exists", [f] { return f->CreateFolder(f, u"full"); },
-       SL_ALREADY_EXISTS, "exists"},
+      {"make a folder that exists", [f] { return f->CreateFolder(f, u"full"); }, SL_ALREADY_EXISTS,
+       "exists"},
       {"make a folder over a file", [f] { return f->CreateFolder(f, u"file.txt"); },
        SL_ALREADY_EXISTS, "a file of that name"},
       {"make a folder in a missing one", [f] { return f->CreateFolder(f, u"no/deep"); },
        SL_OS_FAILURE, "a folder on the way is missing"},
-      {"make every folder on the way", [f] { return f->CreateAllFolders(f, u"x/y/z"); }, SL_OK,
-       ""},
+      {"make every folder on the way", [f] { return f->CreateAllFolders(f, u"x/y/z"); }, SL_OK, ""},
       {"make every folder again", [f] { return f->CreateAllFolders(f, u"x\\y/z/"); }, SL_OK, ""},
       {"make folders through a file", [f] { return f->CreateAllFolders(f, u"file.txt/q"); },
        SL_OS_FAILURE, "a file is in the way"},
@@ -253,8 +259,8 @@ TEST_F(SftpTest, EntriesGiveTheDefaultFileSystemsCodes) {
        SL_OS_FAILURE, "not empty"},
       {"remove a missing folder", [f] { return f->RemoveFolder(f, u"nofolder"); }, SL_NOT_FOUND,
        "no such file"},
-      {"remove a file as a folder", [f] { return f->RemoveFolder(f, u"file.txt"); },
-       SL_OS_FAILURE, "not a folder"},
+      {"remove a file as a folder", [f] { return f->RemoveFolder(f, u"file.txt"); }, SL_OS_FAILURE,
+       "not a folder"},
       {"remove the root", [f] { return f->RemoveFolder(f, u"."); }, SL_ACCESS_DENIED, "root"},
       {"remove a missing file", [f] { return f->RemoveFile(f, u"missing.txt"); }, SL_NOT_FOUND,
        "no such file"},
@@ -286,6 +292,9 @@ TEST_F(SftpTest, EntriesGiveTheDefaultFileSystemsCodes) {
   EXPECT_EQ(exists, 1) << "a dangling link is an entry, as on the default file system";
   EXPECT_EQ(f->IsFileExists(f, u"full/a.txt", &exists), SL_OK);
   EXPECT_EQ(exists, 0);
+  uint64_t wrote = 0;
+  EXPECT_EQ(f->WriteFile(f, held, "x", 1, &wrote), SL_ACCESS_DENIED);
+  EXPECT_NE(Record(f).find("open for reading only"), std::string::npos) << Record(f);
   EXPECT_EQ(f->CloseFile(f, held), SL_OK);
 
   // Create truncates; a file open for writing is open once and is not removed.
@@ -339,10 +348,20 @@ TEST_F(SftpTest, ReadsAndWritesAnyRange) {
   SLFileHandle file = nullptr;
   ASSERT_EQ(f->OpenFile(f, u"data.bin", SL_OPEN_READ, &file), SL_OK);
   const std::pair<uint64_t, uint64_t> reads[] = {
-      {0, 4096},       {4096, 4096},    {8192, 40000},        {48192, 1},
-      {32767, 2},      {65535, 70000},  {1, 3 * 1024 * 1024}, {5 * 1024 * 1024, 200},
-      {bytes.size() - 10, 4096},        {bytes.size(), 10},   {bytes.size() + 5, 10},
-      {2097151, 4097}, {100, 2097152},  {0, bytes.size() + 1000},
+      {0, 4096},
+      {4096, 4096},
+      {8192, 40000},
+      {48192, 1},
+      {32767, 2},
+      {65535, 70000},
+      {1, 3 * 1024 * 1024},
+      {5 * 1024 * 1024, 200},
+      {bytes.size() - 10, 4096},
+      {bytes.size(), 10},
+      {bytes.size() + 5, 10},
+      {2097151, 4097},
+      {100, 2097152},
+      {0, bytes.size() + 1000},
   };
   std::string buffer;
   for (const auto& [at, size] : reads) {
@@ -366,9 +385,8 @@ TEST_F(SftpTest, ReadsAndWritesAnyRange) {
   std::string expected = bytes;
   ASSERT_EQ(f->OpenFile(f, u"data.bin", SL_OPEN_WRITE, &file), SL_OK);
   const std::pair<uint64_t, std::string> writes[] = {
-      {10, Pattern(5000, 2)},          {5010, Pattern(70000, 3)},
-      {1000000, Pattern(3000000, 4)},  {50, "edge"},
-      {bytes.size() + 100, "tail"},
+      {10, Pattern(5000, 2)}, {5010, Pattern(70000, 3)},    {1000000, Pattern(3000000, 4)},
+      {50, "edge"},           {bytes.size() + 100, "tail"},
   };
   for (const auto& [at, data] : writes) {
     uint64_t done = 0;
@@ -471,7 +489,8 @@ TEST_F(SftpTest, StreamsReadAndWriteThroughIt) {
   {
     sl::sdk::OutputStream out = streams.OpenWrite(remote, u"streamed.bin");
     for (size_t at = 0; at < bytes.size(); at += 777) {
-      out.write(bytes.data() + at, static_cast<std::streamsize>(std::min<size_t>(777, bytes.size() - at)));
+      out.write(bytes.data() + at,
+                static_cast<std::streamsize>(std::min<size_t>(777, bytes.size() - at)));
     }
     out.flush();
     EXPECT_TRUE(out.good());

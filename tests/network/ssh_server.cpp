@@ -12,7 +12,8 @@
 #include "common/temp_directory.h"
 
 #ifndef SL_LOCAL_SSHD_SCRIPT
-#error "SL_LOCAL_SSHD_SCRIPT names tests/network/local_sshd.sh (set by tests/network/CMakeLists.txt)"
+#error \
+    "SL_LOCAL_SSHD_SCRIPT names tests/network/local_sshd.sh (set by tests/network/CMakeLists.txt)"
 #endif
 
 namespace sl::testing {
@@ -40,8 +41,8 @@ std::string ReadLine(const std::string& path) {
 }
 
 bool Unreserved(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '-' || c == '.' || c == '_' || c == '~';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
 }
 
 std::string Escape(std::string_view text, bool keepSlash) {
@@ -96,8 +97,8 @@ bool LocalSshServer::Run(const char* command) {
   while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
   const int status = pclose(pipe);
   if (status != 0) {
-    error_ = "local_sshd.sh " + std::string(command) + " failed (status " +
-             std::to_string(status) + "): " + output;
+    error_ = "local_sshd.sh " + std::string(command) + " failed (status " + std::to_string(status) +
+             "): " + output;
     return false;
   }
   return true;
