@@ -9,8 +9,10 @@
 #   target_link_libraries(host PRIVATE slservices::headers)  # the C headers alone, for C hosts
 #   ${SLSERVICES_MODULE}, ${SLSERVICES_ATOM_LIBRARY}     # where the installed libraries lie
 #   ${SLSERVICES_ZIP_LIBRARY}                             # and the zip library (Linux; else "")
+#   ${SLSERVICES_SFTP_LIBRARY}                            # and the SFTP library (Linux; else "")
 #   slservices::module, slservices::atom                  # to link the libraries directly
 #   slservices::zip                                       # zip archives as file systems (Linux)
+#   slservices::sftp                                      # remote folders over SFTP (Linux)
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -51,8 +53,19 @@ if(SL_BUILD_ZIP)
   set_target_properties(slzip PROPERTIES EXPORT_NAME zip INSTALL_RPATH "$ORIGIN")
   install(TARGETS slzip EXPORT slservicesTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
+set(SL_INSTALL_SFTP OFF)
+if(TARGET slsftp)
+  # libslsftp.so: hosts load it by path (sdk/sftp.hpp) or link slservices::sftp. Its libssh2 is
+  # the system's.
+  set(SL_INSTALL_SFTP ON)
+  target_include_directories(slsftp INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  set_target_properties(slsftp PROPERTIES EXPORT_NAME sftp INSTALL_RPATH "$ORIGIN")
+  install(TARGETS slsftp EXPORT slservicesTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 # include/slservices/: the C headers; core/, the neutral core the module is built on and the SDK
 # stands on (object protocol, counted pointer, failure text, name bytes); sdk/, the host SDK.
+# sl_zip.h, sl_sftp.h, sdk/zip.hpp and sdk/sftp.hpp go on every system, with or without their
+# libraries.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/slservices
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp"
         PATTERN testing EXCLUDE)
@@ -73,13 +86,14 @@ set(SL_ATOM_FILE ${CMAKE_SHARED_LIBRARY_PREFIX}atom${CMAKE_SHARED_LIBRARY_SUFFIX
 set(SL_MODULE_PATH ${SL_LOADED_DIR}/${SL_MODULE_FILE})
 set(SL_ATOM_PATH ${SL_LOADED_DIR}/${SL_ATOM_FILE})
 set(SL_ZIP_PATH ${CMAKE_INSTALL_LIBDIR}/libslzip.so)  # used only where the library is built
+set(SL_SFTP_PATH ${CMAKE_INSTALL_LIBDIR}/libslsftp.so)  # likewise
 
 set(SL_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/slservices)
 install(EXPORT slservicesTargets NAMESPACE slservices:: DESTINATION ${SL_PACKAGE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/slservicesConfig.cmake.in
                               ${CMAKE_BINARY_DIR}/package/slservicesConfig.cmake
                               INSTALL_DESTINATION ${SL_PACKAGE_DIR}
-                              PATH_VARS SL_MODULE_PATH SL_ATOM_PATH SL_ZIP_PATH)
+                              PATH_VARS SL_MODULE_PATH SL_ATOM_PATH SL_ZIP_PATH SL_SFTP_PATH)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/slservicesConfigVersion.cmake
                                  COMPATIBILITY SameMinorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/package/slservicesConfig.cmake
@@ -92,6 +106,10 @@ string(REGEX REPLACE "/$" "" SL_PC_TO_PREFIX "${SL_PC_TO_PREFIX}")
 set(SL_PC_ZIP_FILE "")
 if(SL_BUILD_ZIP)
   set(SL_PC_ZIP_FILE "zip=\${libdir}/libslzip.so")
+endif()
+set(SL_PC_SFTP_FILE "")
+if(SL_INSTALL_SFTP)
+  set(SL_PC_SFTP_FILE "sftp=\${libdir}/libslsftp.so")
 endif()
 set(SL_PC_LIBS "")
 if(CMAKE_DL_LIBS)

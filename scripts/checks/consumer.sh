@@ -3,7 +3,7 @@
 # installs it into a private prefix, builds examples/consumer (C++) and examples/c-host (C11)
 # against that tree with find_package (and each once with pkg-config alone), and runs the
 # programs; runs the build block of docs/c-host-guide.md as it stands; and checks that the CMake
-# package and pkg-config name the same installed zip library. Then the same for Windows,
+# package and pkg-config name the same installed zip and SFTP libraries. Then the same for Windows,
 # cross-built with mingw-w64 and run under Wine.
 # Everything goes to build/consumer-*.
 # Takes about 3 to 5 minutes on 2 cores from a cold cache.
@@ -44,6 +44,8 @@ export PKG_CONFIG_PATH="$root/$linux/moved/lib/pkgconfig"
 read -r -a flags <<<"$(pkg-config --cflags --libs slservices)"
 zip_library=$(pkg-config --variable=zip slservices)
 run test -f "$zip_library"
+sftp_library=$(pkg-config --variable=sftp slservices)
+run test -f "$sftp_library"
 run c++ -std=c++17 -O1 examples/consumer/main.cpp -DCONSUMER_MODULE_PATH='""' "${flags[@]}" \
   -DCONSUMER_ZIP_LIBRARY="\"$zip_library\"" -o "$linux/pkg-config-consumer"
 run "$linux/pkg-config-consumer" "$(pkg-config --variable=module slservices)"
@@ -56,17 +58,21 @@ guide=$(awk '/^## Building/ { section = 1 } section && /^```sh/ { block = 1; nex
 rm -rf "$linux/guide" && mkdir -p "$linux/guide" && ln -s "$root/examples" "$linux/guide/examples"
 echo "+ (docs/c-host-guide.md) $guide" >&2
 (cd "$linux/guide" && bash -euo pipefail -c "$guide")
-# The CMake package names the zip library that pkg-config names.
+# The CMake package names the zip and SFTP libraries that pkg-config names.
 mkdir -p "$linux/zip-variable"
 cat >"$linux/zip-variable/CMakeLists.txt" <<EOF
 cmake_minimum_required(VERSION 3.25)
 project(zip_variable NONE)
 find_package(slservices CONFIG REQUIRED PATHS "$root/$linux/moved" NO_DEFAULT_PATH)
-file(REAL_PATH "\${SLSERVICES_ZIP_LIBRARY}" package)
-file(REAL_PATH "$zip_library" pkgconfig)
-if(NOT package STREQUAL pkgconfig)
-  message(FATAL_ERROR "SLSERVICES_ZIP_LIBRARY is '\${SLSERVICES_ZIP_LIBRARY}', pkg-config says '$zip_library'")
-endif()
+foreach(pair "ZIP;$zip_library" "SFTP;$sftp_library")
+  list(GET pair 0 name)
+  list(GET pair 1 pkgconfig)
+  file(REAL_PATH "\${SLSERVICES_\${name}_LIBRARY}" package)
+  file(REAL_PATH "\${pkgconfig}" pkgconfig)
+  if(NOT package STREQUAL pkgconfig)
+    message(FATAL_ERROR "SLSERVICES_\${name}_LIBRARY is '\${SLSERVICES_\${name}_LIBRARY}', pkg-config says '\${pkgconfig}'")
+  endif()
+endforeach()
 EOF
 run cmake -S "$linux/zip-variable" -B "$linux/zip-variable/build" >/dev/null
 run "$linux/moved/bin/slhost" classes >/dev/null

@@ -15,71 +15,13 @@ group=$1
 slhost=$2
 emulator=${3:-}
 case $slhost in /*) ;; *) slhost=$PWD/$slhost ;; esac
+here=$(cd "$(dirname "$0")" && pwd)
 bin=$(dirname "$slhost")
 work=$(mktemp -d "${TMPDIR:-/tmp}/slhost-cli.XXXXXX")
 trap 'chmod -R u+rwx "$work"; rm -rf "$work"' EXIT
 cd "$work" || exit 1
 ulimit -f 65536 2>/dev/null  # no run writes more than 32 MiB
-failures=0
-checks=0
-
-# run ARGS...: runs slhost with standard input from in.txt (empty unless a case writes it);
-# its output lands in out.txt and err.txt, its exit code in $status. A run that takes longer than
-# $limit seconds is stopped (exit code 124): a hang fails the case instead of the whole test.
-# The three files stay in the work folder whichever folder a case runs in.
-: >in.txt
-limit=60
-run() {
-  last="slhost $*"
-  if [ -n "$emulator" ]; then
-    timeout "$limit" "$emulator" "$slhost" "$@" >"$work/out.txt" 2>"$work/err.txt" <"$work/in.txt"
-  else
-    timeout "$limit" "$slhost" "$@" >"$work/out.txt" 2>"$work/err.txt" <"$work/in.txt"
-  fi
-  status=$?
-}
-fail() {
-  failures=$((failures + 1))
-  echo "FAILED: $last: $1"
-  echo "--- stdout"; cat "$work/out.txt"; echo "--- stderr"; cat "$work/err.txt"; echo "---"
-}
-expect_status() {
-  checks=$((checks + 1))
-  [ "$status" = "$1" ] || fail "exit code $status, expected $1"
-}
-# expect_out TEXT: standard output is exactly TEXT and a newline (or nothing for "").
-expect_out() {
-  checks=$((checks + 1))
-  if [ -z "$1" ]; then : >"$work/want.txt"; else printf '%s\n' "$1" >"$work/want.txt"; fi
-  cmp -s "$work/want.txt" "$work/out.txt" || fail "stdout differs from: $1"
-}
-# expect_in FILE TEXT: a line of FILE (out.txt or err.txt) holds TEXT.
-expect_in() {
-  checks=$((checks + 1))
-  grep -qF -- "$2" "$work/$1" || fail "$1 lacks: $2"
-}
-same_files() {
-  checks=$((checks + 1))
-  cmp -s "$1" "$2" || fail "$2 differs from $1"
-}
-# expect_paths "A B" "C D": A and B exist, C and D do not (names are split at spaces).
-expect_paths() {
-  checks=$((checks + 1))
-  for path in $1; do [ -e "$path" ] || fail "$path is gone"; done
-  for path in $2; do [ ! -e "$path" ] || fail "$path is still there"; done
-}
-# table: each line "COMMAND LINE | EXIT | STREAM | TEXT" runs slhost with the command line
-# (shell words, so quotes work) and checks the exit code and that out.txt or err.txt holds TEXT.
-table() {
-  while IFS='|' read -r line code stream text; do
-    line=$(echo "$line" | sed 's/ *$//')
-    [ -n "$line$code" ] || continue
-    eval "run $line" </dev/null
-    expect_status "$(echo $code)"
-    text=$(echo "$text" | sed 's/^ *//')
-    [ -z "$text" ] || expect_in "$(echo $stream).txt" "$text"
-  done
-}
+. "$here/checks.sh"
 
 case $group in
 usage)
@@ -106,7 +48,7 @@ classes extra              | 2 | err | slhost classes: The following argument wa
 --module ./none.bin cat x  | 3 | err | slhost: no module at ./none.bin (from --module)
 EOF
   run --help; cp out.txt help.txt
-  expect_in help.txt "  --fs NAME=zip:PATH  "
+  expect_in help.txt "  --fs NAME=SOURCE  "
   for command in classes cat cp ls mkdir rm rmdir stat check-fs demo; do
     expect_in help.txt "  $command  "
     run "$command" --help; expect_status 0; expect_in out.txt "Usage: slhost $command [OPTIONS]"
@@ -507,7 +449,8 @@ ar:data/raw.bin
 --fs ar=zip:a.zip cat col:on.txt         | 0 | out | local
 --fs ar=zip:none.zip cat ar:x            | 1 | err | slhost cat: cannot open archive ar: none.zip: no such archive
 --fs a=zip:a.zip cat a:x                 | 2 | err | slhost: --fs NAME must be two characters or more
---fs ar cat ar:x                         | 2 | err | slhost: --fs takes NAME=zip:PATH, not ar
+--fs ar cat ar:x                         | 2 | err | slhost: --fs takes NAME=zip:PATH or NAME=sftp://[USER@]HOST[:PORT][/PATH], not ar
+--fs ar=sftp:// cat ar:x                 | 2 | err | slhost: --fs takes NAME=zip:PATH or NAME=sftp://
 check-fs memory --threads 0              | 2 | err | slhost check-fs: --threads: Value 0 not in range 1 to 256
 EOF
   for target in Default memory zip:a.zip; do

@@ -1,12 +1,12 @@
 // check-fs FS [--scratch DIR] [--sample PATH] [--threads N]: the SDK's conformance kit against a
-// file system of the module, an archive or the SDK's in-memory one.
+// file system of the module, an archive, a remote folder or the SDK's in-memory one.
 #include <filesystem>
 #include <iostream>
 #include <random>
 #include <string>
 
-#include "archive.h"
 #include "command.h"
+#include "mounts.h"
 #include "operands.h"
 #include "slservices/testing/conformance.hpp"
 
@@ -36,8 +36,8 @@ int RunCheckFs(Context& context) {
     if (options.sample.empty()) options.sample = u"/data/sample.txt";
     if (options.scratch.empty()) options.scratch = u"/scratch";
     fs = sl::sdk::Ref<SLFileSystem>::Share(memory->table());
-  } else if (target.rfind("zip:", 0) == 0) {
-    fs = OpenZip(context, "check-fs", target.substr(4));
+  } else if (IsSource(target)) {  // zip:PATH, sftp://...
+    fs = OpenSource(context, "check-fs", target);
   } else {
     if (IsMounted(target) && !Locate(context, files, target + ":")) {
       return kEntryFailed;

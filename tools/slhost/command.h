@@ -92,18 +92,24 @@ sl::sdk::Path16 FolderPattern(const std::filesystem::path& folder,
 inline bool IsStandardStream(const std::string& operand) { return operand == "-"; }
 
 // A file system with the way operands name paths on it. The default file system takes full
-// paths of this system (FullPath); an archive mounted with --fs takes the paths inside it from
-// its root ("/data/rows.txt"), and they are shown as the command line names them
-// ("ar:data/rows.txt").
+// paths of this system (FullPath); a file system mounted with --fs (an archive, a remote folder)
+// takes the paths inside it from its root ("/data/rows.txt"), and they are shown as the command
+// line names them ("ar:data/rows.txt").
 class Volume {
  public:
-  explicit Volume(sl::sdk::FileSystem fs, std::string mount = "")
-      : fs_(std::move(fs)), mount_(std::move(mount)) {}
+  enum Mount { kDefault, kArchive, kRemote };
+
+  explicit Volume(sl::sdk::FileSystem fs, std::string mount = "", Mount kind = kDefault)
+      : fs_(std::move(fs)), mount_(std::move(mount)), kind_(mount_.empty() ? kDefault : kind) {}
 
   const sl::sdk::FileSystem& fs() const { return fs_; }
   // The --fs NAME, empty for the default file system.
   const std::string& mount() const { return mount_; }
   bool IsMount() const { return !mount_.empty(); }
+  // A zip archive: read-only.
+  bool IsArchive() const { return kind_ == kArchive; }
+  // A folder on an SSH server: read and written, over a connection that may be lost.
+  bool IsRemote() const { return kind_ == kRemote; }
 
   // The path in the file system's own form.
   sl::sdk::Path16 Full(const std::filesystem::path& path) const;
@@ -116,6 +122,7 @@ class Volume {
  private:
   sl::sdk::FileSystem fs_;
   std::string mount_;
+  Mount kind_;
 };
 
 }  // namespace slhost

@@ -41,9 +41,9 @@ const std::vector<CommandHelp>& Helps() {
       {"cat",
        "write files to standard output",
        {{"FILE", "files to write out; - is standard input"}},
-       "Reads each FILE through the default file system's ReadFile entry (NAME:PATH: the\n"
-       "archive's, see --fs) and writes it to standard output, byte for byte. FILE '-' is\n"
-       "standard input."},
+       "Reads each FILE through the default file system's ReadFile entry (NAME:PATH: that of\n"
+       "the archive or remote folder mounted with --fs) and writes it to standard output, byte\n"
+       "for byte. FILE '-' is standard input."},
       {"cp",
        "copy a file, or with -r a folder",
        {{"SRC", "what to copy; - is standard input"},
@@ -52,20 +52,23 @@ const std::vector<CommandHelp>& Helps() {
        "ReadFile and WriteFile entries in blocks of 1 MiB, checking every count, and flushes\n"
        "the copy to the disk once at the end. The copy is written beside DST and takes its\n"
        "place when complete: a copy that fails leaves no part of itself, and a file it was to\n"
-       "replace stays whole (a device or a FIFO is written in place). SRC '-' is standard\n"
-       "input, DST '-' standard output. Without -r a link is followed and a FIFO read.\n"
+       "replace stays whole (a device or a FIFO is written in place). In a remote folder\n"
+       "(NAME:PATH, mounted with --fs) the copy is written in place, as there is no rename: a\n"
+       "failed copy removes a file it created while the connection allows, and leaves a file\n"
+       "it was to replace part-written. SRC '-' is standard input, DST '-' standard output.\n"
+       "Without -r a link is followed and a FIFO read.\n"
        "-r copies a folder and all it holds (a SRC named . or .. puts what it holds into DST)\n"
        "and stops at the first failure. It copies symbolic links as links, never what they\n"
        "lead to, on the default file system; where the system makes no link (Windows without\n"
-       "the right to) and for an archive it leaves the link out with a message. FIFOs,\n"
-       "sockets and devices are left out with a message each; the copy goes on, and the exit\n"
-       "code is 1. On a terminal, files of 1 MiB or more show a progress bar on standard\n"
-       "error. SRC may be NAME:PATH in an archive mounted with --fs; an archive takes no\n"
-       "copy in."},
+       "the right to), in an archive and in a remote folder it leaves the link out with a\n"
+       "message. FIFOs, sockets and devices are left out with a message each; the copy goes\n"
+       "on, and the exit code is 1. On a terminal, files of 1 MiB or more show a progress bar\n"
+       "on standard error. SRC and DST may be NAME:PATH in a file system mounted with --fs:\n"
+       "a remote folder takes copies in and out, an archive only out."},
       {"ls",
        "list names matching a wildcard pattern (or a folder's contents)",
        {{"PATTERN", "a folder, or a path whose last part may hold * and ?"}},
-       "Searches with the default file system (or an archive's, for NAME:PATTERN): '*' and\n"
+       "Searches with the default file system (or a mounted one's, for NAME:PATTERN): '*' and\n"
        "'?' in the last part of PATTERN. A PATTERN without wildcards that names a folder\n"
        "lists the folder. Names come sorted; -a also shows \".\" and \"..\". Finding nothing\n"
        "is a failure, and so is a folder that may not be read; the message says which."},
@@ -73,12 +76,14 @@ const std::vector<CommandHelp>& Helps() {
        "create folders",
        {{"DIR", "folders to create"}},
        "Creates each folder; its parent must exist. -p creates every missing folder on the way\n"
-       "and accepts folders that exist already."},
+       "and accepts folders that exist already. NAME:DIR creates it in a remote folder mounted\n"
+       "with --fs."},
       {"rm",
        "remove files, or with -r folders and all they hold",
        {{"PATH", "files (with -r also folders) to remove"}},
        "Removes each file (a link is removed, never followed). -r also removes folders with\n"
-       "everything in them, and stops at the first failure."},
+       "everything in them, and stops at the first failure. NAME:PATH removes it from a remote\n"
+       "folder mounted with --fs."},
       {"rmdir",
        "remove empty folders",
        {{"DIR", "empty folders to remove"}},
@@ -93,14 +98,16 @@ const std::vector<CommandHelp>& Helps() {
        "code 1."},
       {"check-fs",
        "run the conformance kit against a file system",
-       {{"FS", "\"Default\", a NAME given with --fs, zip:PATH (an archive), or memory"},
+       {{"FS", "\"Default\", a NAME given with --fs, zip:PATH, sftp://URL, or memory"},
         {"--scratch", "a folder the kit may fill (without one: checked as read-only)"},
         {"--sample", "a file to read (else one is written or found)"},
         {"--threads", "readers at once in the thread check: 1 to 256, default 4"}},
        "Drives a file system through what streams and the registry rely on, one line per\n"
        "check and a summary; exit code 1 when a check fails. FS is a registered name\n"
-       "(\"Default\", or a NAME given with --fs), zip:PATH (an archive), or memory (the SDK's\n"
-       "in-memory file system). Default is given a temporary scratch folder of its own.\n"
+       "(\"Default\", or a NAME given with --fs), zip:PATH (an archive), sftp://URL (a remote\n"
+       "folder, as --fs takes it; --scratch is a path inside it, such as /scratch), or memory\n"
+       "(the SDK's in-memory file system). Default is given a temporary scratch folder of its\n"
+       "own.\n"
        "Each line is printed as its check ends, into a pipe too. The kit reads no more than\n"
        "the sample's first MiB, so a huge file (an archive member that unpacks to gigabytes)\n"
        "is checked in the same time and memory as a small one; on a file system without a\n"

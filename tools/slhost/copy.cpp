@@ -1,12 +1,12 @@
-// cp: files and whole folders of the default file system or of an archive mounted with --fs
-// (which takes no writes), standard input and output. The bytes go through the file systems'
-// own entries (ReadFile, WriteFile, FlushFile), which report every failure and every short
-// count, in blocks of 1 MiB, with one flush to the disk at the end. A write stream would be
-// simpler, but it reports no write failure at all.
+// cp: files and whole folders of the default file system or of a file system mounted with --fs
+// (an archive, which takes no writes, or a remote folder), standard input and output. The bytes
+// go through the file systems' own entries (ReadFile, WriteFile, FlushFile), which report every
+// failure and every short count, in blocks of 1 MiB, with one flush to the disk at the end. A
+// write stream would be simpler, but it reports no write failure at all.
 //
 // A tree is copied as it is: links as links (never followed into a device, a FIFO or a loop),
-// FIFOs, sockets and devices left out with a message each. A file is written beside its target
-// and renamed over it when complete.
+// FIFOs, sockets and devices left out with a message each. On the default file system a file is
+// written beside its target and renamed over it when complete; on a remote folder, in place.
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -86,8 +86,12 @@ class Copier {
     std::error_code error;
     const fs::path leadsTo = fs::read_symlink(source, error);
     if (error) return Skip(from_.Show(source), "link not copied: " + error.message());
-    if (to_.IsMount()) {
+    if (to_.IsArchive()) {
       return Skip(to_.Show(target), "link not copied: archive " + to_.mount() + " is read-only");
+    }
+    if (to_.IsRemote()) {  // the module's file systems make no links
+      return Skip(to_.Show(target), "link not copied: remote folder " + to_.mount() +
+                                        " takes files and folders only");
     }
     // A link there already gives way to the new one, as a file gives way to a copied file;
     // anything else stays, and the link is not copied.
@@ -228,11 +232,16 @@ class Copier {
   // A new file beside a file or a free name ("notes/.a.txt.slhost-1f2e3d4c"), renamed over it
   // at the end, so that a copy that fails leaves no part of itself and a good file stays whole.
   // The module has no rename entry: the rename is the system's, on the default file system
-  // (an archive takes no writes). A device or a FIFO is written in place, and so is the target
-  // of a link that leads nowhere, which the write creates.
+  // only. A remote folder is written in place (a failed copy removes the file it created, as
+  // far as the connection still allows, and leaves a file it was to replace part-written); an
+  // archive takes no writes. A device or a FIFO is written in place, and so is the target of a
+  // link that leads nowhere, which the write creates.
   Landing LandingFor(const fs::path& target) {
     Landing direct{target, target, false, false};
-    if (to_.IsMount()) return direct;
+    if (to_.IsMount()) {
+      direct.created = Look(to_, target, false).kind == Kind::kMissing;
+      return direct;
+    }
     const Kind there = Look(to_, target, true).kind;
     if (there == Kind::kMissing) {
       direct.created = Look(to_, target, false).kind == Kind::kMissing;

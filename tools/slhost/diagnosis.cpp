@@ -81,12 +81,24 @@ Finding WayTo(const Volume& volume, const fs::path& path) {
 
 Finding Why(const Volume& volume, const fs::path& path, Action action, SLResult code) {
   const Probe probe(volume);
-  // An archive refuses a path it cannot take (one that climbs above its root) before looking
-  // for anything, and says so itself; and it never takes a change.
+  // A mounted file system refuses a path it cannot take (one that climbs above its root) before
+  // looking for anything, and says so itself; and an archive never takes a change.
   if (volume.IsMount() && code == SL_INVALID_ARGUMENT && action != Action::kList) return {};
-  if (volume.IsMount() && code == SL_ACCESS_DENIED && action != Action::kRead &&
+  if (volume.IsArchive() && code == SL_ACCESS_DENIED && action != Action::kRead &&
       action != Action::kLook && action != Action::kList) {
     return {"archive " + volume.mount() + " is read-only"};
+  }
+  // A remote folder whose connection is lost fails every call at once, the probes too: nothing
+  // more can be found out. The entry's record tells why (the server closed the connection, or
+  // did not answer in time); when the entry failed for a reason of its own just before the loss
+  // (RemoveFile given a folder), the root's record does.
+  if (volume.IsRemote()) {
+    const sl::sdk::Outcome root = sl::sdk::Try([&] { volume.fs().Exists(volume.Full("/")); });
+    if (!root) {
+      std::string why = "remote folder " + volume.mount() + " cannot be reached any more";
+      if (code != SL_OS_FAILURE) why += ": " + root.message;
+      return {why};
+    }
   }
   Finding way = WayTo(volume, path);
   if (!way.why.empty()) return way;

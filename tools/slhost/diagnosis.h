@@ -26,8 +26,8 @@ class Probe {
   // does not exist as far as the system says.
   bool Exists(const std::filesystem::path& path) const;
   // IsFileExists of the path with a separator added: only a folder has one. Unlike a search
-  // this needs no right to read the folder. An archive takes "a.txt/" for "a.txt": there a
-  // folder is what a search can look into.
+  // this needs no right to read the folder. A mounted file system may take "a.txt/" for
+  // "a.txt" (an archive does): there a folder is what a search can look into.
   bool IsFolder(const std::filesystem::path& path) const;
   // The folder's names without "." and ".."; nothing when it cannot be listed (a search of a
   // folder always finds "." at least, so a failing one means it may not be read).

@@ -1,4 +1,4 @@
-// cat, stat and rm: files of the default file system or of an archive mounted with --fs,
+// cat, stat and rm: files of the default file system or of a file system mounted with --fs,
 // through the file system's own entries. ReadFile reports every failure, which a read stream
 // could only show as an early end.
 #include <cinttypes>

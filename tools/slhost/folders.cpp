@@ -1,5 +1,5 @@
-// ls, mkdir and rmdir: folders and search on the default file system, or on an archive
-// mounted with --fs.
+// ls, mkdir and rmdir: folders and search on the default file system, or on a file system
+// mounted with --fs (an archive, a remote folder).
 #include <algorithm>
 #include <cstdio>
 #include <optional>

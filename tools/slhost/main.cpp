@@ -1,7 +1,8 @@
 // slhost: a host program that loads the module the way any host does (by path, through its
 // exports and object tables only) and works with files through it.
 //
-//   slhost [--module PATH] [--fs NAME=zip:PATH]... COMMAND [OPTIONS] [--] [OPERANDS...]
+//   slhost [--module PATH] [--fs NAME=zip:PATH | --fs NAME=sftp://[USER@]HOST[:PORT][/PATH]]...
+//          COMMAND [OPTIONS] [--] [OPERANDS...]
 //
 // One option parser (CLI11) reads every command line as it stands, so every command follows the
 // same conventions: options before or among the operands, "--" ending the options, "-" as an
@@ -17,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "archive.h"
 #include "command.h"
 #include "commands.h"
 #include "console.h"
+#include "mounts.h"
 #include "output.h"
 #include "slservices/sdk/sdk.hpp"
 
@@ -44,11 +45,18 @@ const char* const kFooter =
     "  SLHOST_MODULE, else the one beside slhost, else the one in ../lib from slhost's\n"
     "  folder (as installed: bin/slhost, lib/libslservices.so).\n"
     "\n"
-    "Archives (Linux builds):\n"
+    "Mounts, --fs NAME=SOURCE (Linux builds):\n"
     "  --fs ar=zip:assets.zip mounts the zip archive assets.zip, read-only, as file system\n"
     "  ar: every command then takes ar:PATH for a file or folder inside it (ar: alone is its\n"
-    "  root). --fs may be given more than once. Only a mounted NAME counts, so col:on.txt\n"
-    "  stays a file name; a NAME has two characters or more, without ':', '/' or '\\'.\n"
+    "  root). --fs box=sftp://me@host:2222/srv/data mounts the folder /srv/data of an SSH\n"
+    "  server, read and written, over SFTP (/~/data is below the login folder). The URL may\n"
+    "  end in ?timeout=SECONDS (every wait for the network; default 30), known_hosts=FILE\n"
+    "  (default ~/.ssh/known_hosts, where the server's key must be) and identity=FILE (the\n"
+    "  private key; default the agent, then ~/.ssh/id_ed25519, id_ecdsa, id_rsa), joined\n"
+    "  with '&'. No password is ever asked for. The archive is opened, the server reached,\n"
+    "  when a command first uses NAME; a connection lost on the way fails the command.\n"
+    "  --fs may be given more than once. Only a mounted NAME counts, so col:on.txt stays a\n"
+    "  file name; a NAME has two characters or more, without ':', '/' or '\\'.\n"
     "\n"
     "Exit codes:\n"
     "  0  success\n"
@@ -143,6 +151,11 @@ std::unique_ptr<sl::sdk::Module> LoadModule(const std::string& given) {
 }
 
 int Run(const Parsed& parsed) {
+  // Declared before the module, so that it runs after the module is unloaded: the mounted
+  // file systems and their libraries go then, not among the static objects at exit.
+  struct Closing {
+    ~Closing() { CloseMounts(); }
+  } closing;
   std::unique_ptr<sl::sdk::Module> module = LoadModule(parsed.modulePath);
   if (!module) return kNoModule;
   // Every object the command made is released before the module is unloaded at return.
@@ -229,8 +242,9 @@ int Main(const std::vector<std::string>& args) {
   app.set_version_flag("--version", std::string("slhost ") + SL_VERSION);
   app.add_option("--module", parsed.modulePath, "the module to load (see Module below)")
       ->type_name("PATH");
-  app.add_option("--fs", parsed.mounts, "a zip archive as file system NAME (see Archives below)")
-      ->type_name("NAME=zip:PATH")
+  app.add_option("--fs", parsed.mounts,
+                 "zip:PATH (an archive) or sftp://URL (a remote folder) as file system NAME")
+      ->type_name("NAME=SOURCE")
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.get_formatter()->label("REQUIRED", "");

@@ -5,9 +5,9 @@
 // such as /dev/zero reads for ever. The module's SLFileSystem has no entry that tells a type or a
 // size without opening the file, so on the default file system slhost (a host on the same
 // system, whose paths are the system's own) asks the system through std::filesystem, which
-// reads a file's attributes (lstat and stat, or the attributes on Windows) and opens nothing. An
-// archive mounted with --fs holds only files and folders: its own entries answer there, a search
-// telling a folder and an opened member its size.
+// reads a file's attributes (lstat and stat, or the attributes on Windows) and opens nothing. A
+// file system mounted with --fs (an archive, a remote folder) shows only files and folders: its
+// own entries answer there, a search telling a folder and an opened file its size.
 #pragma once
 
 #include <cstdint>
@@ -43,12 +43,12 @@ const char* KindName(Kind kind);
 
 // Whether `inner` is the folder `outer` or lies inside it, where `outer` exists and `inner` may
 // not exist yet. On the default file system by identity (one folder reached through a link, "."
-// or ".." is the same folder), in an archive by name.
+// or ".." is the same folder), on a mounted file system by name.
 bool IsWithin(const Volume& volume, const std::filesystem::path& inner,
               const std::filesystem::path& outer);
 
 // Whether both paths name one existing file: by identity on the default file system (a hard link
-// and a link are the file itself), by name in an archive.
+// and a link are the file itself), by name on a mounted file system.
 bool IsSameFile(const Volume& volume, const std::filesystem::path& a,
                 const std::filesystem::path& b);
 

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "archive.h"
+#include "mounts.h"
 
 namespace slhost {
 
@@ -11,13 +11,13 @@ std::optional<Located> Locate(const Context& context, const sl::sdk::FileSystemS
   const size_t colon = operand.find(':');
   const std::string name = colon == std::string::npos ? "" : operand.substr(0, colon);
   if (!IsMounted(name)) return Located{Volume(files.Default()), OperandPath(operand)};
-  // Inside the archive every path starts at its root: "ar:data" is "/data".
+  // Inside a mounted file system every path starts at its root: "ar:data" is "/data".
   std::filesystem::path inner = OperandPath(operand.substr(colon + 1));
   if (!inner.has_root_directory()) inner = std::filesystem::path("/") / inner;
   try {
-    return Located{Volume(Mounted(context, files, name), name), inner};
-  } catch (const std::exception& error) {  // no archive there, or no zip library
-    Report(context, "cannot open archive " + name + ": " + error.what());
+    return Located{Mounted(context, files, name), inner};
+  } catch (const std::exception& error) {  // no archive or folder there, or no library for it
+    Report(context, "cannot open " + MountedWhat(name) + " " + name + ": " + error.what());
     return std::nullopt;
   }
 }

@@ -1,5 +1,5 @@
-// The operands of a command on the file systems they name: "NAME:path" inside an archive mounted
-// with --fs, anything else on the default file system.
+// The operands of a command on the file systems they name: "NAME:path" inside an archive or a
+// remote folder mounted with --fs, anything else on the default file system.
 #pragma once
 
 #include <filesystem>
@@ -13,7 +13,8 @@ namespace slhost {
 // An operand on its file system: "NAME:inner" for a mounted NAME (opened and registered with
 // `files` under NAME's atom on first use, then found there by name), anything else on the
 // default file system as OperandPath gives it: a colon counts only after a mounted NAME, so
-// "col:on.txt" stays a file name. Nothing, after saying why, when the archive cannot be opened.
+// "col:on.txt" stays a file name. Nothing, after saying why, when the archive cannot be opened or
+// the remote folder reached.
 struct Located {
   Volume volume;
   std::filesystem::path path;

@@ -8,8 +8,8 @@
 // else by its bare name; the module binds the same library when it first needs an atom.
 // Release every object the module made before the Module goes: its destructor unloads it.
 //
-// This header, text.hpp (how native names are spelt) and zip.hpp are the places of the SDK that
-// know which system they are on.
+// This header, text.hpp (how native names are spelt), zip.hpp and sftp.hpp are the places of
+// the SDK that know which system they are on.
 #ifndef SLSERVICES_SDK_MODULE_HPP_
 #define SLSERVICES_SDK_MODULE_HPP_
 
@@ -40,7 +40,7 @@ class ModuleError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Loading a shared library by path, for Module and ZipArchives alike.
+// Loading a shared library by path, for Module, ZipArchives and SftpConnections alike.
 namespace library_detail {
 
 inline void* OpenLibrary(const std::filesystem::path& path, std::string* error) {
@@ -76,6 +76,48 @@ inline void CloseLibrary(void* library) {
   dlclose(library);
 #endif
 }
+
+// A library of ours that a host calls through one export (the zip library, the SFTP library),
+// loaded by path and closed when its owner goes (it moves, and is never copied).
+class Library {
+ public:
+  Library() = default;
+  Library(Library&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+  Library& operator=(Library&& other) noexcept {
+    std::swap(handle_, other.handle_);
+    return *this;
+  }
+  ~Library() {
+    if (handle_ != nullptr) CloseLibrary(handle_);
+  }
+
+  // Loads `path` and finds `symbol` in it. Null when the file is not there ("no zip library at
+  // PATH (NOTE)"), cannot be loaded or lacks the export ("cannot use PATH as the zip library"),
+  // with that sentence in `error`; `what` is "zip library", `note` why it may be missing.
+  void* Load(const std::filesystem::path& path, const char* symbol, const std::string& what,
+             const std::string& note, std::string* error) {
+    const std::string shown = ToUtf8(PathToUtf16(path));
+    std::error_code ignored;
+    if (!std::filesystem::exists(path, ignored)) {
+      *error = "no " + what + " at " + shown + " (" + note + ")";
+      return nullptr;
+    }
+    std::string unused;
+    void* library = OpenLibrary(path, &unused);
+    void* found = FindSymbol(library, symbol);
+    if (found == nullptr) {
+      *error = "cannot use " + shown + " as the " + what;
+      if (library != nullptr) CloseLibrary(library);
+      return nullptr;
+    }
+    *this = Library();
+    handle_ = library;
+    return found;
+  }
+
+ private:
+  void* handle_ = nullptr;
+};
 
 }  // namespace library_detail
 

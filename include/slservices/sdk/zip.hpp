@@ -10,14 +10,15 @@
 // Release every archive before a loaded ZipArchives goes: its destructor unloads the library.
 // The library is built on Linux only; on Windows Open reports that it is missing.
 //
-// Besides module.hpp and text.hpp (how native names are spelt), this is the one header of the
-// SDK that knows which system it is on.
+// Besides module.hpp, text.hpp (how native names are spelt) and sftp.hpp, this is the one header
+// of the SDK that knows which system it is on.
 #ifndef SLSERVICES_SDK_ZIP_HPP_
 #define SLSERVICES_SDK_ZIP_HPP_
 
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "slservices/sdk/error.hpp"
 #include "slservices/sdk/module.hpp"
@@ -48,22 +49,12 @@ class ZipArchives {
   }
   // The same without exceptions: null, and the reason in `error`.
   static std::unique_ptr<ZipArchives> Load(const std::filesystem::path& path, std::string* error) {
-    const std::string shown = ToUtf8(PathToUtf16(path));
-    std::error_code ignored;
-    if (!std::filesystem::exists(path, ignored)) {
-      *error = "no zip library at " + shown + " (zip archives are built on Linux only)";
-      return nullptr;
-    }
-    std::string unused;
-    void* library = library_detail::OpenLibrary(path, &unused);
-    void* open = library_detail::FindSymbol(library, SL_ZIP_OPEN_ARCHIVE);
-    if (open == nullptr) {
-      *error = "cannot use " + shown + " as the zip library";
-      if (library != nullptr) library_detail::CloseLibrary(library);
-      return nullptr;
-    }
+    library_detail::Library library;
+    void* open = library.Load(path, SL_ZIP_OPEN_ARCHIVE, "zip library",
+                              "zip archives are built on Linux only", error);
+    if (open == nullptr) return nullptr;
     std::unique_ptr<ZipArchives> zips(new ZipArchives(reinterpret_cast<SLZipOpenArchiveFn>(open)));
-    zips->library_ = library;
+    zips->library_ = std::move(library);
     return zips;
   }
 
@@ -71,9 +62,6 @@ class ZipArchives {
   explicit ZipArchives(SLZipOpenArchiveFn open) : open_(open) {}
   ZipArchives(const ZipArchives&) = delete;
   ZipArchives& operator=(const ZipArchives&) = delete;
-  ~ZipArchives() {
-    if (library_ != nullptr) library_detail::CloseLibrary(library_);
-  }
 
   // The archive at `path` (UTF-8) as a read-only file system that reports `nameAtom` as its
   // name. Throws ServiceError with the code of SLZipOpenArchive and the library's reason.
@@ -87,7 +75,7 @@ class ZipArchives {
 
  private:
   SLZipOpenArchiveFn open_ = nullptr;
-  void* library_ = nullptr;
+  library_detail::Library library_;  // unloaded when the ZipArchives goes
 };
 
 }  // namespace sl::sdk
