@@ -120,6 +120,8 @@ std::string LastError(_LIBSSH2_SESSION* session) {
 
 }  // namespace
 
+std::atomic<bool> exiting{false};
+
 std::string StatusText(unsigned long status) {
   switch (status) {
     case LIBSSH2_FX_EOF:
@@ -150,7 +152,12 @@ std::string StatusText(unsigned long status) {
 }
 
 std::unique_ptr<Connection> Connection::Open(const Url& url, const Settings& settings) {
-  static const int initialised = libssh2_init(0);  // once per process, before any session
+  // Once per process, before any session; the exit handler comes after libssh2's own.
+  static const int initialised = [] {
+    const int code = libssh2_init(0);
+    std::atexit([] { exiting = true; });
+    return code;
+  }();
   if (initialised != 0) Refuse(SL_OS_FAILURE, "libssh2 cannot start its cryptography");
   std::unique_ptr<Connection> connection(new Connection());
   connection->Connect(url, settings);
@@ -266,6 +273,10 @@ void Connection::LogIn(const std::string& user, const Settings& settings) {
 }
 
 Connection::~Connection() {
+  if (exiting) {  // libssh2's cryptography may be gone: leave the rest to the process's end
+    if (socket_ >= 0) close(socket_);
+    return;
+  }
   if (channel_ != nullptr) libssh2_sftp_shutdown(channel_);
   if (session_ != nullptr) {
     if (lost_.empty()) libssh2_session_disconnect(session_, "closing");
@@ -313,7 +324,7 @@ Reply Connection::Lost() const {
   reply.value = -1;
   reply.failed = true;
   reply.lost = true;
-  reply.why = lost_;
+  reply.why = !lost_.empty() ? lost_ : "the process is exiting";
   return reply;
 }
 

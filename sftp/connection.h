@@ -27,6 +27,11 @@ struct Settings {
   std::string passphrase;
 };
 
+// Set while the process exits, once the handlers registered after libssh2 started have run:
+// libssh2's cryptography may have been torn down by then, so a file system that a host keeps in
+// a static object, and that goes after them, must call nothing of libssh2 any more.
+extern std::atomic<bool> exiting;
+
 // How one call ended.
 struct Reply {
   int64_t value = 0;         // the call's own result when it did not fail
@@ -55,7 +60,7 @@ class Connection {
   template <class Call>
   Reply Run(Call&& call) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (!lost_.empty()) return Lost();
+    if (!lost_.empty() || exiting) return Lost();
     Reply reply;
     reply.value = KeepWindowOpen();
     if (reply.value >= 0) reply.value = call(session_, channel_);
@@ -68,6 +73,7 @@ class Connection {
   template <class Call>
   Reply Release(Call&& call) {
     std::lock_guard<std::mutex> guard(lock_);
+    if (exiting) return Lost();
     Reply reply;
     reply.value = call(session_, channel_);
     if (reply.value < 0) {

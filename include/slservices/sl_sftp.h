@@ -32,7 +32,9 @@
  *   3   a path that climbs above the root with "..", or that is not valid UTF-16; a search
  *       that finds nothing
  *   7   the connection is lost (the server closed it, or did not answer within the timeout):
- *       the record says which, and every later call fails at once with the same record; a
+ *       the record says which, and every later call on a file opened over it fails at once
+ *       with the same record, while the next call that names a path connects again (and,
+ *       when that fails too, says both what was lost and why connecting failed); a
  *       missing folder on the way; a folder not empty; a file opened for writing that this
  *       file system already has open (or one opened for reading, when opening for writing);
  *       any other failure the server reports
@@ -45,6 +47,9 @@
  * "fsync@openssh.com", asks it to put the file on its disk; elsewhere that second step is left
  * out. Reads fetch ahead of the position, so that a stream reading 4 KiB at a time makes one
  * exchange per large block.
+ *
+ * A file system still held when the process's exit handlers have run (libssh2's cryptography
+ * may be gone by then) calls nothing of libssh2 any more: it closes only its socket.
  *
  * Threads: every entry may run on any thread at once; one SSH connection per file system.
  * Calls into libssh2 are serialised per connection, one library call at a time (never a whole
