@@ -27,9 +27,9 @@ Volume Mounted(const Context& context, const sl::sdk::FileSystemService& files,
                const std::string& name);
 
 // Releases every file system opened here, then the libraries they came from. Called once the
-// module (whose registry holds them too) has gone and before the program exits: a library's
-// own exit handlers (its crypto library's) may run before static objects go, and a connection
-// closed after them would use what they freed.
+// module (whose registry holds them too) has gone and before the program exits: a remote
+// folder released after the exit handlers (libssh2's cryptography's among them) could no longer
+// say goodbye to its server, only close its socket.
 void CloseMounts();
 
 // Whether `text` is what --fs mounts after "NAME=": "zip:PATH" or "sftp://...".
