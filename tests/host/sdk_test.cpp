@@ -1,7 +1,6 @@
 // The host SDK over the built module: failing codes as exceptions and outcomes with the object's
 // own record, text conversion, the module's streams as C++ streams and back, and file systems
 // written on FileSystemBase (the in-memory one among them) plugged into the module.
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -371,71 +370,6 @@ TEST(LibraryLoading, ZipAndSftpSayWhyALibraryCannotBeUsed) {
     EXPECT_NE(nullptr, sl::sdk::SftpConnections::Load(sftpLibrary, &error)) << error;
     EXPECT_EQ(nullptr, sl::sdk::ZipArchives::Load(sftpLibrary, &error));
   }
-}
-
-// A linked SFTP library, faked: it sees what Connect passes and answers as the table says.
-struct FakeConnect {
-  SLResult code;
-  const char* reason;  // written into the reason buffer; null writes nothing
-  std::string url;
-  const SLSftpOptions* options = nullptr;
-  uint32_t nameAtom = 0;
-  uint64_t reasonSize = 0;
-};
-FakeConnect* fake = nullptr;
-
-SLResult Connect(const char* url, const SLSftpOptions* options, uint32_t nameAtom,
-                 SLFileSystem** fileSystem, char* reason, uint64_t reasonSize) {
-  fake->url = url;
-  fake->options = options;
-  fake->nameAtom = nameAtom;
-  fake->reasonSize = reasonSize;
-  if (fake->reason != nullptr) std::snprintf(reason, reasonSize, "%s", fake->reason);
-  if (SL_FAILED(fake->code)) return fake->code;
-  auto memory = sl::sdk::MakeRef<sl::sdk::MemoryFileSystem>(nameAtom);
-  memory->SetFile("/remote.txt", "over the wire");
-  *fileSystem = Ref<SLFileSystem>::Share(memory->table()).detach();
-  return SL_OK;
-}
-
-TEST(SftpConnections, ConnectHandsOutTheFileSystemOrThrowsTheCodeAndTheReason) {
-  const std::string url = "sftp://me@example.invalid:2222/srv?timeout=5";
-  SLSftpOptions options{sizeof(SLSftpOptions), 1500, "/tmp/known", nullptr, nullptr};
-  struct Case {
-    SLResult code;
-    const char* reason;
-    const SLSftpOptions* options;
-    std::string what;  // of the ServiceError; empty: connected
-  };
-  const Case cases[] = {
-      {SL_OK, nullptr, nullptr, ""},
-      {SL_OK, nullptr, &options, ""},
-      {15, "the host key of [example.invalid]:2222 is unknown", &options,
-       "the host key of [example.invalid]:2222 is unknown"},
-      {7, "no answer within 5 s", nullptr, "no answer within 5 s"},
-      {11, nullptr, nullptr, url},  // no reason: the URL says which connection failed
-  };
-  const sl::sdk::SftpConnections sftp(&Connect);
-  for (const Case& c : cases) {
-    FakeConnect seen{c.code, c.reason, "", nullptr, 0, 0};
-    fake = &seen;
-    const sl::sdk::Outcome outcome = Try([&] {
-      sl::sdk::FileSystem fs(sftp.Connect(url, 0x424F58, c.options));
-      char bytes[32] = {};
-      EXPECT_EQ(13u, fs.Open("/remote.txt", SL_OPEN_READ).Read(bytes, sizeof bytes));
-      EXPECT_STREQ("over the wire", bytes);
-      EXPECT_EQ(0x424F58u, fs.NameAtom());
-    });
-    EXPECT_EQ(c.code, outcome.code) << c.what;
-    if (!c.what.empty()) {
-      EXPECT_EQ(c.what, outcome.message);
-    }
-    EXPECT_EQ(url, seen.url);
-    EXPECT_EQ(c.options, seen.options);
-    EXPECT_EQ(0x424F58u, seen.nameAtom);
-    EXPECT_GE(seen.reasonSize, 256u) << "room for a sentence";
-  }
-  fake = nullptr;
 }
 
 }  // namespace
