@@ -141,6 +141,11 @@ SLResult SftpFileSystem::Remote(std::u16string_view path, std::string* remote, b
   return SL_OK;
 }
 
+SLResult SftpFileSystem::Reach(std::u16string_view path, Target* target) {
+  const SLResult code = Remote(path, &target->remote, &target->isRoot);
+  return SL_FAILED(code) ? code : Live(&target->link);
+}
+
 std::string SftpFileSystem::ParentOf(const std::string& remote) {
   const size_t slash = remote.rfind('/');
   return slash == 0 || slash == std::string::npos ? "/" : remote.substr(0, slash);
@@ -164,16 +169,14 @@ SLResult SftpFileSystem::KindOf(Connection& link, const std::string& remote, Kin
 
 SLResult SftpFileSystem::OpenFile(std::u16string_view path, sdk::OpenMode mode,
                                   std::unique_ptr<sdk::FileBase>* file) {
-  std::string remote;
-  bool isRoot = false;
-  if (const SLResult code = Remote(path, &remote, &isRoot); SL_FAILED(code)) return code;
-  std::shared_ptr<Connection> link;
-  if (const SLResult code = Live(&link); SL_FAILED(code)) return code;
-  if (isRoot) return Fail(SL_ACCESS_DENIED, "a folder: " + remote);
+  Target target;
+  if (const SLResult code = Reach(path, &target); SL_FAILED(code)) return code;
+  if (target.isRoot) return Fail(SL_ACCESS_DENIED, "a folder: " + target.remote);
   const bool writing = mode != sdk::OpenMode::Read;
-  if (!Share(remote, writing)) {
-    return Fail(SL_OS_FAILURE, remote + (writing ? " is open in this file system already"
-                                                 : " is open for writing in this file system"));
+  if (!Share(target.remote, writing)) {
+    return Fail(SL_OS_FAILURE,
+                target.remote + (writing ? " is open in this file system already"
+                                         : " is open for writing in this file system"));
   }
   const unsigned long flags =
       mode == sdk::OpenMode::Read ? LIBSSH2_FXF_READ
@@ -181,8 +184,8 @@ SLResult SftpFileSystem::OpenFile(std::u16string_view path, sdk::OpenMode mode,
           ? LIBSSH2_FXF_READ | LIBSSH2_FXF_WRITE
           : LIBSSH2_FXF_READ | LIBSSH2_FXF_WRITE | LIBSSH2_FXF_CREAT | LIBSSH2_FXF_TRUNC;
   Handle* handle = nullptr;
-  const Reply opened = link->Run([&](auto*, auto* channel) -> int64_t {
-    handle = libssh2_sftp_open_ex(channel, remote.data(), Length(remote), flags, 0666,
+  const Reply opened = target.link->Run([&](auto*, auto* channel) -> int64_t {
+    handle = libssh2_sftp_open_ex(channel, target.remote.data(), Length(target.remote), flags, 0666,
                                   LIBSSH2_SFTP_OPENFILE);
     return handle != nullptr ? 0 : Connection::kNoPointer;
   });
@@ -191,45 +194,44 @@ SLResult SftpFileSystem::OpenFile(std::u16string_view path, sdk::OpenMode mode,
   Kind kind = Kind::File;
   SLResult code = SL_OK;
   if (opened.failed && !opened.lost) {
-    code = KindOf(*link, IsMissing(opened) ? ParentOf(remote) : remote, &kind);
+    code = KindOf(*target.link, IsMissing(opened) ? ParentOf(target.remote) : target.remote, &kind);
     if (!SL_FAILED(code) && IsMissing(opened) && kind != Kind::Folder) {
-      code = Fail(SL_OS_FAILURE, "opening " + remote + ": a folder on the way is missing");
+      code = Fail(SL_OS_FAILURE, "opening " + target.remote + ": a folder on the way is missing");
     }
   }
   LIBSSH2_SFTP_ATTRIBUTES attributes{};
   if (!opened.failed && mode != sdk::OpenMode::Create) {
-    const Reply stat = link->Run(
+    const Reply stat = target.link->Run(
         [&](auto*, auto*) -> int64_t { return libssh2_sftp_fstat_ex(handle, &attributes, 0); });
-    if (stat.failed) code = Failure(stat, "opening", remote);
+    if (stat.failed) code = Failure(stat, "opening", target.remote);
     if (!stat.failed && LIBSSH2_SFTP_S_ISDIR(attributes.permissions)) kind = Kind::Folder;
   }
   if (!SL_FAILED(code) && kind == Kind::Folder && !IsMissing(opened)) {
-    code = Fail(SL_ACCESS_DENIED, "a folder: " + remote);
+    code = Fail(SL_ACCESS_DENIED, "a folder: " + target.remote);
   }
-  if (!SL_FAILED(code) && opened.failed) code = Failure(opened, "opening", remote);
+  if (!SL_FAILED(code) && opened.failed) code = Failure(opened, "opening", target.remote);
   if (SL_FAILED(code)) {
     if (handle != nullptr) {
-      link->Release([&](auto*, auto*) -> int64_t { return libssh2_sftp_close_handle(handle); });
+      target.link->Release(
+          [&](auto*, auto*) -> int64_t { return libssh2_sftp_close_handle(handle); });
     }
-    Unshare(remote, writing);
+    Unshare(target.remote, writing);
     return code;
   }
-  *file = std::make_unique<RemoteFile>(*this, link, handle, remote, writing,
+  *file = std::make_unique<RemoteFile>(*this, target.link, handle, target.remote, writing,
                                        mode == sdk::OpenMode::Create ? 0 : attributes.filesize);
   return SL_OK;
 }
 
 SLResult SftpFileSystem::IsFileExists(std::u16string_view path, bool* exists) {
-  std::string remote;
-  if (const SLResult code = Remote(path, &remote); SL_FAILED(code)) return code;
-  std::shared_ptr<Connection> link;
-  if (const SLResult code = Live(&link); SL_FAILED(code)) return code;
+  Target target;
+  if (const SLResult code = Reach(path, &target); SL_FAILED(code)) return code;
   LIBSSH2_SFTP_ATTRIBUTES attributes{};
-  const Reply reply = link->Run([&](auto*, auto* channel) -> int64_t {
-    return libssh2_sftp_stat_ex(channel, remote.data(), Length(remote), LIBSSH2_SFTP_LSTAT,
-                                &attributes);
+  const Reply reply = target.link->Run([&](auto*, auto* channel) -> int64_t {
+    return libssh2_sftp_stat_ex(channel, target.remote.data(), Length(target.remote),
+                                LIBSSH2_SFTP_LSTAT, &attributes);
   });
-  if (reply.lost) return Failure(reply, "looking for", remote);
+  if (reply.lost) return Failure(reply, "looking for", target.remote);
   *exists = !reply.failed;
   return SL_OK;
 }
@@ -240,16 +242,13 @@ SLResult SftpFileSystem::Search(std::u16string_view pattern, std::vector<std::u1
   if (!pattern.empty() && IsSeparator(pattern.back())) {
     return Fail(SL_INVALID_ARGUMENT, "a pattern that ends in a separator names no entry");
   }
-  std::string remote;
-  bool isRoot = false;
-  if (const SLResult code = Remote(pattern, &remote, &isRoot); SL_FAILED(code)) return code;
-  std::shared_ptr<Connection> link;
-  if (const SLResult code = Live(&link); SL_FAILED(code)) return code;
-  if (isRoot) return Fail(SL_INVALID_ARGUMENT, "an empty pattern");
-  const std::string folder = ParentOf(remote);
-  const std::u16string wanted = sdk::ToUtf16(remote.substr(remote.rfind('/') + 1));
+  Target target;
+  if (const SLResult code = Reach(pattern, &target); SL_FAILED(code)) return code;
+  if (target.isRoot) return Fail(SL_INVALID_ARGUMENT, "an empty pattern");
+  const std::string folder = ParentOf(target.remote);
+  const std::u16string wanted = sdk::ToUtf16(target.remote.substr(target.remote.rfind('/') + 1));
   Handle* listing = nullptr;
-  const Reply opened = link->Run([&](auto*, auto* channel) -> int64_t {
+  const Reply opened = target.link->Run([&](auto*, auto* channel) -> int64_t {
     listing =
         libssh2_sftp_open_ex(channel, folder.data(), Length(folder), 0, 0, LIBSSH2_SFTP_OPENDIR);
     return listing != nullptr ? 0 : Connection::kNoPointer;
@@ -260,14 +259,14 @@ SLResult SftpFileSystem::Search(std::u16string_view pattern, std::vector<std::u1
   char name[4096];
   do {
     LIBSSH2_SFTP_ATTRIBUTES attributes{};
-    read = link->Run([&](auto*, auto*) -> int64_t {
+    read = target.link->Run([&](auto*, auto*) -> int64_t {
       return libssh2_sftp_readdir_ex(listing, name, sizeof(name), nullptr, 0, &attributes);
     });
     if (read.failed || read.value <= 0) break;
     std::u16string found = sdk::ToUtf16(std::string_view(name, static_cast<size_t>(read.value)));
     if (sdk::paths::Matches(wanted, found)) names->push_back(std::move(found));
   } while (true);
-  link->Release([&](auto*, auto*) -> int64_t { return libssh2_sftp_close_handle(listing); });
+  target.link->Release([&](auto*, auto*) -> int64_t { return libssh2_sftp_close_handle(listing); });
   return read.failed ? Failure(read, "listing", folder) : SL_OK;
 }
 
@@ -302,71 +301,61 @@ SLResult SftpFileSystem::MakeFolder(Connection& link, const std::string& remote,
 }
 
 SLResult SftpFileSystem::CreateFolder(std::u16string_view path) {
-  std::string remote;
-  bool isRoot = false;
-  if (const SLResult code = Remote(path, &remote, &isRoot); SL_FAILED(code)) return code;
-  std::shared_ptr<Connection> link;
-  if (const SLResult code = Live(&link); SL_FAILED(code)) return code;
-  if (isRoot) return Fail(SL_ALREADY_EXISTS, "the root folder exists");
-  return MakeFolder(*link, remote, false);
+  Target target;
+  if (const SLResult code = Reach(path, &target); SL_FAILED(code)) return code;
+  if (target.isRoot) return Fail(SL_ALREADY_EXISTS, "the root folder exists");
+  return MakeFolder(*target.link, target.remote, false);
 }
 
 SLResult SftpFileSystem::CreateAllFolders(std::u16string_view path) {
-  std::string remote;
-  bool isRoot = false;
-  if (const SLResult code = Remote(path, &remote, &isRoot); SL_FAILED(code)) return code;
-  std::shared_ptr<Connection> link;
-  if (const SLResult code = Live(&link); SL_FAILED(code)) return code;
-  return isRoot ? SL_OK : MakeFolder(*link, remote, true);
+  Target target;
+  if (const SLResult code = Reach(path, &target); SL_FAILED(code)) return code;
+  return target.isRoot ? SL_OK : MakeFolder(*target.link, target.remote, true);
 }
 
 SLResult SftpFileSystem::RemoveFolder(std::u16string_view path) {
-  std::string remote;
-  bool isRoot = false;
-  if (const SLResult code = Remote(path, &remote, &isRoot); SL_FAILED(code)) return code;
-  std::shared_ptr<Connection> link;
-  if (const SLResult code = Live(&link); SL_FAILED(code)) return code;
-  if (isRoot) return Fail(SL_ACCESS_DENIED, "the root folder stays");
-  const Reply removed = link->Run([&](auto*, auto* channel) -> int64_t {
-    return libssh2_sftp_rmdir_ex(channel, remote.data(), Length(remote));
+  Target target;
+  if (const SLResult code = Reach(path, &target); SL_FAILED(code)) return code;
+  if (target.isRoot) return Fail(SL_ACCESS_DENIED, "the root folder stays");
+  const Reply removed = target.link->Run([&](auto*, auto* channel) -> int64_t {
+    return libssh2_sftp_rmdir_ex(channel, target.remote.data(), Length(target.remote));
   });
   if (!removed.failed) return SL_OK;
   if (removed.lost || removed.status == LIBSSH2_FX_PERMISSION_DENIED) {
-    return Failure(removed, "removing the folder", remote);
+    return Failure(removed, "removing the folder", target.remote);
   }
   // A file answers as a missing folder to some servers and as a failure to others.
   Kind kind = Kind::Missing;
-  if (const SLResult code = KindOf(*link, remote, &kind); SL_FAILED(code)) return code;
-  if (kind == Kind::Missing) return Failure(removed, "removing the folder", remote);
+  if (const SLResult code = KindOf(*target.link, target.remote, &kind); SL_FAILED(code))
+    return code;
+  if (kind == Kind::Missing) return Failure(removed, "removing the folder", target.remote);
   return Fail(SL_OS_FAILURE,
-              "removing the folder " + remote + ": " +
+              "removing the folder " + target.remote + ": " +
                   (kind == Kind::File ? "a file, not a folder" : "it is not empty, or in use"));
 }
 
 SLResult SftpFileSystem::RemoveFile(std::u16string_view path) {
-  std::string remote;
-  bool isRoot = false;
-  if (const SLResult code = Remote(path, &remote, &isRoot); SL_FAILED(code)) return code;
-  std::shared_ptr<Connection> link;
-  if (const SLResult code = Live(&link); SL_FAILED(code)) return code;
-  if (isRoot) return Fail(SL_ACCESS_DENIED, "the root folder stays");
+  Target target;
+  if (const SLResult code = Reach(path, &target); SL_FAILED(code)) return code;
+  if (target.isRoot) return Fail(SL_ACCESS_DENIED, "the root folder stays");
   {
     std::lock_guard<std::mutex> guard(sharesLock_);  // open for writing: not to be removed
-    const auto found = shares_.find(remote);
+    const auto found = shares_.find(target.remote);
     if (found != shares_.end() && found->second.writer) {
-      return Fail(SL_OS_FAILURE, remote + " is open for writing in this file system");
+      return Fail(SL_OS_FAILURE, target.remote + " is open for writing in this file system");
     }
   }
-  const Reply removed = link->Run([&](auto*, auto* channel) -> int64_t {
-    return libssh2_sftp_unlink_ex(channel, remote.data(), Length(remote));
+  const Reply removed = target.link->Run([&](auto*, auto* channel) -> int64_t {
+    return libssh2_sftp_unlink_ex(channel, target.remote.data(), Length(target.remote));
   });
   if (!removed.failed) return SL_OK;
   if (!removed.lost && !IsMissing(removed)) {
     Kind kind = Kind::Missing;
-    if (const SLResult code = KindOf(*link, remote, &kind); SL_FAILED(code)) return code;
-    if (kind == Kind::Folder) return Fail(SL_ACCESS_DENIED, "a folder: " + remote);
+    if (const SLResult code = KindOf(*target.link, target.remote, &kind); SL_FAILED(code))
+      return code;
+    if (kind == Kind::Folder) return Fail(SL_ACCESS_DENIED, "a folder: " + target.remote);
   }
-  return Failure(removed, "removing", remote);
+  return Failure(removed, "removing", target.remote);
 }
 
 }  // namespace sl::sftp

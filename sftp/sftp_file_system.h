@@ -61,6 +61,13 @@ class SftpFileSystem final : public sdk::FileSystemBase {
   SLResult Live(std::shared_ptr<Connection>* link);
   // The server's path for `path`, or 3 for one that climbs above the root or is not UTF-16.
   SLResult Remote(std::u16string_view path, std::string* remote, bool* isRoot = nullptr) const;
+  // Where an entry that names a path works: the server's path and the live connection.
+  struct Target {
+    std::string remote;
+    bool isRoot = false;
+    std::shared_ptr<Connection> link;
+  };
+  SLResult Reach(std::u16string_view path, Target* target);
   // What the server has at `remote` (not following a last link); a lost connection fails.
   SLResult KindOf(Connection& link, const std::string& remote, Kind* kind);
   SLResult MakeFolder(Connection& link, const std::string& remote, bool parents);
