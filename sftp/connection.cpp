@@ -122,6 +122,14 @@ std::string LastError(_LIBSSH2_SESSION* session) {
 
 std::atomic<bool> exiting{false};
 
+namespace {
+
+struct ExitWatch {
+  ~ExitWatch() { exiting = true; }
+};
+
+}  // namespace
+
 std::string StatusText(unsigned long status) {
   switch (status) {
     case LIBSSH2_FX_EOF:
@@ -152,10 +160,12 @@ std::string StatusText(unsigned long status) {
 }
 
 std::unique_ptr<Connection> Connection::Open(const Url& url, const Settings& settings) {
-  // Once per process, before any session; the exit handler comes after libssh2's own.
+  // Once per process, before any session. The watch is made after libssh2 starts, so it goes
+  // before what libssh2's start registered for the exit. A static object rather than atexit:
+  // its destructor is tied to this library, which a host may unload before it exits.
   static const int initialised = [] {
     const int code = libssh2_init(0);
-    std::atexit([] { exiting = true; });
+    static ExitWatch watch;
     return code;
   }();
   if (initialised != 0) Refuse(SL_OS_FAILURE, "libssh2 cannot start its cryptography");
