@@ -12,8 +12,6 @@
 // Prints one line: the bytes, the seconds to connect and to move them, and MB/s (10^6 bytes)
 // of the whole, connection included (as a run of sftp or scp includes its own). Exit 0 when the
 // count is right; 1 on any failure, with the reason.
-#include <dlfcn.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,7 +22,6 @@
 #include <vector>
 
 #include "slservices/sdk/sdk.hpp"
-#include "slservices/sl_sftp.h"
 
 namespace {
 
@@ -40,24 +37,6 @@ int Usage() {
                "       sftp_stream_bench MODULE_PATH SFTP_LIB URL write REMOTE_PATH MIB "
                "[LOCAL_SOURCE]\n";
   return 2;
-}
-
-// The file system of the URL, through the SFTP library's one export. The library stays loaded
-// to the end of the program (its file systems may outlive this call's scope).
-sl::sdk::FileSystem Connect(const char* libraryPath, const char* url, uint32_t nameAtom) {
-  void* library = dlopen(libraryPath, RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) throw std::runtime_error(std::string("cannot load ") + dlerror());
-  auto connect = reinterpret_cast<SLSftpConnectFn>(dlsym(library, SL_SFTP_CONNECT));
-  if (connect == nullptr) {
-    throw std::runtime_error(std::string(libraryPath) + " has no " + SL_SFTP_CONNECT);
-  }
-  char reason[512] = {};
-  sl::sdk::Ref<SLFileSystem> fs;
-  const SLResult code = connect(url, nullptr, nameAtom, fs.put(), reason, sizeof reason);
-  if (SL_FAILED(code)) {
-    throw std::runtime_error("SLSftpConnect failed with " + std::to_string(code) + ": " + reason);
-  }
-  return sl::sdk::FileSystem(std::move(fs));
 }
 
 // The size the server reports for the file, opened anew.
@@ -167,12 +146,13 @@ int main(int argc, char** argv) {
   }
   try {
     auto module = sl::sdk::Module::Open(argv[1]);
+    auto sftp = sl::sdk::SftpConnections::Open(argv[2]);  // goes after the connection
     sl::sdk::StreamService streams(*module);
     const Clock::time_point start = Clock::now();
     uint64_t bytes = 0;
     Clock::time_point connected;
     {
-      sl::sdk::FileSystem fs = Connect(argv[2], argv[3], module->Atom("Sftp"));
+      sl::sdk::FileSystem fs(sftp->Connect(argv[3], module->Atom("Sftp")));
       connected = Clock::now();
       if (mode == "read") {
         bytes = Read(streams, fs, path, argc == 7 ? argv[6] : nullptr);
