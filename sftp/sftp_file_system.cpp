@@ -129,21 +129,15 @@ void SftpFileSystem::Unshare(const std::string& path, bool writing) {
   if (!found->second.writer && found->second.readers == 0) shares_.erase(found);
 }
 
-SLResult SftpFileSystem::Remote(std::u16string_view path, std::string* remote, bool* isRoot) const {
+SLResult SftpFileSystem::Reach(std::u16string_view path, Target* target) {
   if (!sdk::paths::IsUtf16(path)) {
     return Fail(SL_INVALID_ARGUMENT, "the path is not valid UTF-16 (a lone surrogate)");
   }
   const std::optional<std::u16string> key = sdk::paths::Key(path);
   if (!key) return Fail(SL_INVALID_ARGUMENT, "the path climbs above the file system's root");
-  const bool top = *key == u"/";
-  if (isRoot != nullptr) *isRoot = top;
-  *remote = top ? root_ : (root_ == "/" ? "" : root_) + sdk::ToUtf8(*key);
-  return SL_OK;
-}
-
-SLResult SftpFileSystem::Reach(std::u16string_view path, Target* target) {
-  const SLResult code = Remote(path, &target->remote, &target->isRoot);
-  return SL_FAILED(code) ? code : Live(&target->link);
+  target->isRoot = *key == u"/";
+  target->remote = target->isRoot ? root_ : (root_ == "/" ? "" : root_) + sdk::ToUtf8(*key);
+  return Live(&target->link);
 }
 
 std::string SftpFileSystem::ParentOf(const std::string& remote) {

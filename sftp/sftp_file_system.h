@@ -59,9 +59,8 @@ class SftpFileSystem final : public sdk::FileSystemBase {
   // new one made now. Files opened before stay on the lost one, and their calls keep failing.
   // Fails, recording why, when connecting again fails.
   SLResult Live(std::shared_ptr<Connection>* link);
-  // The server's path for `path`, or 3 for one that climbs above the root or is not UTF-16.
-  SLResult Remote(std::u16string_view path, std::string* remote, bool* isRoot = nullptr) const;
-  // Where an entry that names a path works: the server's path and the live connection.
+  // Where an entry that names a path works: the server's path and the live connection. Fails
+  // with 3 for a path that climbs above the root or is not UTF-16.
   struct Target {
     std::string remote;
     bool isRoot = false;
