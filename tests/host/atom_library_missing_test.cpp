@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/temp_directory.h"
 #include "slservices/sdk/module.hpp"
 
 #ifndef SL_MODULE_BUILD_PATH
@@ -18,9 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(AtomBinding, MissingAtomLibraryLeavesAtomsUnresolved) {
-  const fs::path folder = fs::temp_directory_path() / "sl-atom-missing";
-  fs::remove_all(folder);
-  fs::create_directories(folder);
+  const fs::path folder = sltest::MakeTempFolder("sl-atom-missing");
   const fs::path copy = folder / sl::sdk::Module::DefaultFileName();
   fs::copy_file(SL_MODULE_BUILD_PATH, copy);
   {

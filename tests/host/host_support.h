@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "common/fault_file_system.h"
+#include "common/temp_directory.h"
 #include "slservices/sdk/sdk.hpp"
 
 namespace sltest {
@@ -27,13 +27,7 @@ class HostTest : public ::testing::Test {
   sl::sdk::FileSystemService files_{*module_};
   sl::sdk::StreamService streams_{*module_};
   sl::sdk::FileSystem fs_ = files_.Default();
-  std::filesystem::path dir_ = [] {
-    const auto path =
-        std::filesystem::temp_directory_path() /
-        ("sl-host-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    std::filesystem::create_directories(path);
-    return path;
-  }();
+  std::filesystem::path dir_ = MakeTempFolder("sl-host");
 };
 
 }  // namespace sltest

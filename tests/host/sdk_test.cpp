@@ -324,8 +324,7 @@ namespace {
 
 // Where the loading of the zip and SFTP libraries stops, in the words each of them gives.
 TEST(LibraryLoading, ZipAndSftpSayWhyALibraryCannotBeUsed) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "sl-library-loading";
-  std::filesystem::create_directories(dir);
+  const std::filesystem::path dir = sltest::MakeTempFolder("sl-library-loading");
   std::ofstream(dir / "text.so") << "not a library\n";
   const std::filesystem::path module = sl::sdk::Module::BesideExecutable();  // lacks both exports
   const std::string missing = (dir / "none.so").string();

@@ -13,6 +13,7 @@
 
 #include "common/alloc_hook.h"
 #include "common/fault_file_system.h"
+#include "common/temp_directory.h"
 #include "filesystem/file_system_service.h"
 #include "module/class_registry.h"
 #include "stream/stream_service.h"
@@ -30,27 +31,27 @@ const auto Atom = sltest::AtomOf;
 
 class AllocationSweep : public ::testing::Test {
  protected:
-  AllocationSweep() {
+  // ASSERTs here skip the test body, which needs every object made.
+  void SetUp() override {
     // Atoms are resolved outside the sweeps: the atom library is the host's.
     for (const char* name : {SL_CLASS_FILE_SYSTEM_SERVICE, SL_CLASS_STREAM_SERVICE}) {
       ServiceObject* made = nullptr;
       EXPECT_EQ(SL_OK, sl::module::CreateFromList(head_, Atom(name), &made));
       Release(made);
     }
-    EXPECT_EQ(SL_OK, fss()->GetDefaultFileSystem(fss(), &fs_));
-    std::filesystem::create_directories(dir_);
+    ASSERT_EQ(SL_OK, fss()->GetDefaultFileSystem(fss(), &fs_));
     for (const char* name : {"a", "a file with a name too long for any short string buffer",
                              "another file with a name too long for any short string"}) {
       SLFileHandle file = nullptr;
       EXPECT_EQ(SL_OK, fs_->OpenFile(fs_, (dir_ / name).u16string().c_str(), 4, &file));
       EXPECT_EQ(SL_OK, fs_->CloseFile(fs_, file));
     }
-    EXPECT_EQ(SL_OK, fs_->Search(fs_, pattern_.c_str(), &search_));
+    ASSERT_EQ(SL_OK, fs_->Search(fs_, pattern_.c_str(), &search_));
     fault_.logging = false;  // the hook would count the log's allocations
   }
   ~AllocationSweep() override {
-    Release(search_);
-    Release(fs_);
+    if (search_ != nullptr) Release(search_);
+    if (fs_ != nullptr) Release(fs_);
     std::filesystem::remove_all(dir_);
   }
   SLFileSystemService* fss() const { return reinterpret_cast<SLFileSystemService*>(files_.get()); }
@@ -103,8 +104,7 @@ class AllocationSweep : public ::testing::Test {
   ObjectPtr streams_ = sl::stream::CreateStreamService();
   SLFileSystem* fs_ = nullptr;
   SLFileSystemSearchResult* search_ = nullptr;
-  std::filesystem::path dir_ = std::filesystem::temp_directory_path() /
-                               ("sl-sweep-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+  std::filesystem::path dir_ = sltest::MakeTempFolder("sl-sweep");
   std::u16string pattern_ = (dir_ / "*").u16string();
   sltest::FaultFileSystem fault_;
 };

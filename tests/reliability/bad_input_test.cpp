@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "common/fault_file_system.h"
+#include "common/temp_directory.h"
 #include "slservices/sdk/sdk.hpp"
 
 namespace {
@@ -64,8 +65,7 @@ struct Context {
   bool Kept() const { return ptr == kSentinel && n == 7 && flag == 7 && count == 7; }
 
   sl::sdk::Module& module = TheModule();
-  stdfs::path dir =
-      stdfs::temp_directory_path() / ("sl-bad-input-" + std::to_string(uintptr_t(this)));
+  stdfs::path dir = sltest::MakeTempFolder("sl-bad-input");
   sl::sdk::FileSystemService files{module};
   sl::sdk::StreamService streams{module};
   sl::sdk::FileSystem defaultFs = files.Default();
