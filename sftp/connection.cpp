@@ -1,21 +1,16 @@
 #include "connection.h"
 
-#include <fcntl.h>
 #include <libssh2.h>
 #include <libssh2_sftp.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "slservices/sdk/error.hpp"
+#include "tcp_connect.h"
 
 namespace sl::sftp {
 
@@ -64,52 +59,6 @@ KeyKind KindOf(int hostKeyType) {
     default:
       return {"an unknown kind of key", LIBSSH2_KNOWNHOST_KEY_UNKNOWN};
   }
-}
-
-// A connected TCP socket, in blocking mode, or -1 with the reason. Each address the name gives
-// is tried in turn, each for at most the timeout.
-int ConnectSocket(const Url& url, uint32_t timeoutMs, std::string* why) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int lookup =
-      getaddrinfo(url.host.c_str(), std::to_string(url.port).c_str(), &hints, &found);
-  if (lookup != 0) {
-    *why = "cannot find the host " + url.host + ": " + gai_strerror(lookup);
-    return -1;
-  }
-  int fd = -1;
-  *why = "cannot reach " + url.host + " at port " + std::to_string(url.port);
-  for (addrinfo* address = found; address != nullptr && fd < 0; address = address->ai_next) {
-    fd = socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                address->ai_protocol);
-    if (fd < 0) continue;
-    int error = connect(fd, address->ai_addr, address->ai_addrlen) == 0 ? 0 : errno;
-    if (error == EINPROGRESS) {
-      pollfd waiting{fd, POLLOUT, 0};
-      const int ready = poll(&waiting, 1, static_cast<int>(timeoutMs));
-      socklen_t size = sizeof(error);
-      if (ready == 0) {
-        error = ETIMEDOUT;
-      } else if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
-        error = errno;
-      }
-    }
-    if (error != 0) {
-      *why += std::string(": ") +
-              (error == ETIMEDOUT ? "no answer within the timeout" : std::strerror(error));
-      close(fd);
-      fd = -1;
-    }
-  }
-  freeaddrinfo(found);
-  if (fd >= 0) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    const int on = 1;  // requests are small and answered one by one: no waiting to fill packets
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-  }
-  return fd;
 }
 
 std::string LastError(_LIBSSH2_SESSION* session) {
@@ -185,7 +134,7 @@ void Connection::Connect(const Url& url, const Settings& settings) {
       url.host.find(':') != std::string::npos ? "[" + url.host + "]" : url.host;
   name_ = user + "@" + where + ":" + std::to_string(url.port);
   std::string why;
-  socket_ = ConnectSocket(url, timeoutMs_, &why);
+  socket_ = ConnectSocket(url.host, url.port, timeoutMs_, &why);
   if (socket_ < 0) Refuse(SL_OS_FAILURE, why);
   session_ = libssh2_session_init();
   if (session_ == nullptr) Refuse(SL_OS_FAILURE, "libssh2 cannot make a session");
@@ -311,9 +260,7 @@ void Connection::Explain(Reply* reply) {
   // Anything else leaves the session in a state no later call can trust.
   lost_ = "the connection to " + name_ + " is lost: " +
           (code == LIBSSH2_ERROR_TIMEOUT
-               ? "the server did not answer within " +
-                     (timeoutMs_ % 1000 == 0 ? std::to_string(timeoutMs_ / 1000) + " s"
-                                             : std::to_string(timeoutMs_) + " ms")
+               ? "the server did not answer within " + Duration(timeoutMs_)
                : LastError(session_) + " (libssh2 " + std::to_string(code) + ")");
   shutdown(socket_, SHUT_RDWR);
   isLost_ = true;

@@ -11,7 +11,8 @@
  *   PATH      the folder served as the file system's root: "/srv/data" is absolute, "/~" or
  *             "/~/data" is below the login folder, no path is the login folder itself;
  *             %XX escapes a byte
- *   timeout=SECONDS       every wait for the network (connect, each exchange); default 30
+ *   timeout=SECONDS       every wait for the network (the name lookup and connecting
+ *                         together, the handshake, each exchange); default 30
  *   known_hosts=FILE      the host keys trusted; default ~/.ssh/known_hosts
  *   identity=FILE         the private key to log in with; default: the agent (SSH_AUTH_SOCK),
  *                         then ~/.ssh/id_ed25519, id_ecdsa and id_rsa

@@ -20,6 +20,19 @@
 #include "slservices/testing/conformance.hpp"
 #include "url.h"
 
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
 #endif
@@ -204,6 +217,110 @@ TEST_F(SftpTest, RefusedConnectionsSayWhich) {
   Ref<SLFileSystem>::Adopt(fs);
   options.size = 4;  // not even the timeout
   EXPECT_EQ(SLSftpConnect(right.c_str(), &options, 1, &fs, nullptr, 0), SL_INVALID_ARGUMENT);
+}
+
+// ---- waits before there is a connection ----
+
+struct Attempt {
+  SLResult code;
+  double seconds;
+  std::string reason;
+};
+
+Attempt ConnectTo(const std::string& url) {
+  const Clock::time_point start = Clock::now();
+  SLFileSystem* fs = nullptr;
+  char reason[512] = {};
+  Attempt attempt{SLSftpConnect(url.c_str(), nullptr, 1, &fs, reason, sizeof(reason)), 0, reason};
+  attempt.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (fs != nullptr) Ref<SLFileSystem>::Adopt(fs);
+  return attempt;
+}
+
+// Whether this process may make mount and network namespaces (root, outside a jail that
+// forbids them): asked in a child, which ends at once.
+bool CanMakeNamespaces() {
+  const pid_t child = fork();
+  if (child == 0) {
+    std::_Exit(unshare(CLONE_NEWNS | CLONE_NEWNET) == 0 &&
+                       mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) == 0
+                   ? 0
+                   : 1);
+  }
+  int status = 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
+// In a child of its own: namespaces in which the only name server is a socket on 127.0.0.1:53
+// that reads nothing, and the resolver is told to wait 30 s for it. Connecting with a timeout
+// of 1 s must give up the lookup after that second; exits 0 when it did.
+[[noreturn]] void LookUpWhereNoNameServerAnswers() {
+  char conf[] = "/tmp/sl-resolv-XXXXXX";
+  const int file = mkstemp(conf);
+  const char text[] = "nameserver 127.0.0.1\noptions timeout:30 attempts:1\n";
+  const bool written = file >= 0 && write(file, text, sizeof(text) - 1) == sizeof(text) - 1;
+  const bool isolated = written && unshare(CLONE_NEWNS | CLONE_NEWNET) == 0 &&
+                        mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                        mount(conf, "/etc/resolv.conf", "none", MS_BIND, nullptr) == 0;
+  unlink(conf);
+  ifreq loopback{};
+  std::strcpy(loopback.ifr_name, "lo");
+  const int control = socket(AF_INET, SOCK_DGRAM, 0);
+  const bool up = ioctl(control, SIOCGIFFLAGS, &loopback) == 0 &&
+                  (loopback.ifr_flags |= IFF_UP, ioctl(control, SIOCSIFFLAGS, &loopback) == 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(53);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int silent = socket(AF_INET, SOCK_DGRAM, 0);
+  const bool bound = bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  if (!isolated || !up || !bound) {
+    std::fprintf(stderr, "cannot set the namespaces up\n");
+    std::_Exit(2);
+  }
+  const Attempt attempt = ConnectTo("sftp://ann@slow.invalid/x?timeout=1");
+  std::fprintf(stderr, "code %d after %.2f s: %s\n", attempt.code, attempt.seconds,
+               attempt.reason.c_str());
+  const bool kept =
+      attempt.code == SL_OS_FAILURE && attempt.seconds < 3.0 &&
+      attempt.reason.find("slow.invalid: the name service did not answer within 1 s") !=
+          std::string::npos;
+  std::_Exit(kept ? 0 : 1);  // the given-up lookup may still run: no exit handlers
+}
+
+// The timeout also bounds the waits before the SSH handshake: a port whose listener's queue
+// is full (the kernel drops the new connection's SYN, so connect waits), and a name server
+// that never answers.
+TEST(SftpConnectTest, TheTimeoutBoundsTheLookupAndTheConnect) {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof(address);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  std::vector<int> queued;
+  for (int i = 0; i < 3; ++i) {  // fill the accept queue; no one accepts
+    queued.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    connect(queued.back(), reinterpret_cast<sockaddr*>(&address), size);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const std::string port = std::to_string(ntohs(address.sin_port));
+  const Attempt attempt = ConnectTo("sftp://ann@127.0.0.1:" + port + "/x?timeout=1");
+  EXPECT_EQ(attempt.code, SL_OS_FAILURE) << attempt.reason;
+  EXPECT_GE(attempt.seconds, 0.9);
+  EXPECT_LT(attempt.seconds, 3.0);
+  EXPECT_NE(
+      attempt.reason.find("cannot reach 127.0.0.1 at port " + port + ": no answer within 1 s"),
+      std::string::npos)
+      << attempt.reason;
+  for (const int fd : queued) close(fd);
+  close(listener);
+
+  if (!CanMakeNamespaces()) GTEST_SKIP() << "no mount and network namespaces here";
+  EXPECT_EXIT(LookUpWhereNoNameServerAnswers(), ::testing::ExitedWithCode(0), "");
 }
 
 // ---- every entry's codes ----
