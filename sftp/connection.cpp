@@ -38,27 +38,65 @@ std::string Fingerprint(const unsigned char* hash) {
   return text;
 }
 
+// The kinds of host key libssh2 takes, in the order asked for: libssh2's own order puts ECDSA
+// before Ed25519, while OpenSSH's client asks for Ed25519 first, so a known_hosts file that
+// OpenSSH wrote often holds only a server's Ed25519 key. Kinds that the file holds for the host
+// are asked for before these (PreferKnownHostKeys).
 struct KeyKind {
+  int hostKeyType;
   const char* name;
   int knownHostBits;
 };
+constexpr KeyKind kKeyKinds[] = {
+    {LIBSSH2_HOSTKEY_TYPE_ED25519, "ssh-ed25519", LIBSSH2_KNOWNHOST_KEY_ED25519},
+    {LIBSSH2_HOSTKEY_TYPE_ECDSA_256, "ecdsa-sha2-nistp256", LIBSSH2_KNOWNHOST_KEY_ECDSA_256},
+    {LIBSSH2_HOSTKEY_TYPE_ECDSA_384, "ecdsa-sha2-nistp384", LIBSSH2_KNOWNHOST_KEY_ECDSA_384},
+    {LIBSSH2_HOSTKEY_TYPE_ECDSA_521, "ecdsa-sha2-nistp521", LIBSSH2_KNOWNHOST_KEY_ECDSA_521},
+    {LIBSSH2_HOSTKEY_TYPE_RSA, "ssh-rsa", LIBSSH2_KNOWNHOST_KEY_SSHRSA},
+    {LIBSSH2_HOSTKEY_TYPE_DSS, "ssh-dss", LIBSSH2_KNOWNHOST_KEY_SSHDSS},
+};
 KeyKind KindOf(int hostKeyType) {
-  switch (hostKeyType) {
-    case LIBSSH2_HOSTKEY_TYPE_RSA:
-      return {"ssh-rsa", LIBSSH2_KNOWNHOST_KEY_SSHRSA};
-    case LIBSSH2_HOSTKEY_TYPE_DSS:
-      return {"ssh-dss", LIBSSH2_KNOWNHOST_KEY_SSHDSS};
-    case LIBSSH2_HOSTKEY_TYPE_ECDSA_256:
-      return {"ecdsa-sha2-nistp256", LIBSSH2_KNOWNHOST_KEY_ECDSA_256};
-    case LIBSSH2_HOSTKEY_TYPE_ECDSA_384:
-      return {"ecdsa-sha2-nistp384", LIBSSH2_KNOWNHOST_KEY_ECDSA_384};
-    case LIBSSH2_HOSTKEY_TYPE_ECDSA_521:
-      return {"ecdsa-sha2-nistp521", LIBSSH2_KNOWNHOST_KEY_ECDSA_521};
-    case LIBSSH2_HOSTKEY_TYPE_ED25519:
-      return {"ssh-ed25519", LIBSSH2_KNOWNHOST_KEY_ED25519};
-    default:
-      return {"an unknown kind of key", LIBSSH2_KNOWNHOST_KEY_UNKNOWN};
+  for (const KeyKind& kind : kKeyKinds) {
+    if (kind.hostKeyType == hostKeyType) return kind;
   }
+  return {hostKeyType, "an unknown kind of key", LIBSSH2_KNOWNHOST_KEY_UNKNOWN};
+}
+
+// A known-hosts file as libssh2 reads it.
+class KnownHosts {
+ public:
+  KnownHosts(_LIBSSH2_SESSION* session, const std::string& file)
+      : hosts_(libssh2_knownhost_init(session)) {
+    if (hosts_ == nullptr) Refuse(SL_OS_FAILURE, "libssh2 cannot hold known hosts");
+    readable_ =
+        libssh2_knownhost_readfile(hosts_, file.c_str(), LIBSSH2_KNOWNHOST_FILE_OPENSSH) >= 0;
+  }
+  ~KnownHosts() { libssh2_knownhost_free(hosts_); }
+  KnownHosts(const KnownHosts&) = delete;
+  KnownHosts& operator=(const KnownHosts&) = delete;
+
+  bool readable() const { return readable_; }
+  // A LIBSSH2_KNOWNHOST_CHECK_* code for `key` (raw, of `kind`) under the URL's host and port.
+  int Check(const Url& url, const char* key, size_t length, const KeyKind& kind) const {
+    return libssh2_knownhost_checkp(
+        hosts_, url.host.c_str(), url.port, key, length,
+        LIBSSH2_KNOWNHOST_TYPE_PLAIN | LIBSSH2_KNOWNHOST_KEYENC_RAW | kind.knownHostBits, nullptr);
+  }
+  // Whether the file holds a key of `kind` for the URL's host and port: asked with a key that
+  // no entry has, which answers "mismatch" exactly when an entry of that kind names the host
+  // (hashed names included).
+  bool Holds(const Url& url, const KeyKind& kind) const {
+    static const char kNoKey[] = "none";
+    return Check(url, kNoKey, sizeof(kNoKey) - 1, kind) == LIBSSH2_KNOWNHOST_CHECK_MISMATCH;
+  }
+
+ private:
+  LIBSSH2_KNOWNHOSTS* hosts_;
+  bool readable_ = false;
+};
+
+std::string KnownHostsFile(const Settings& settings) {
+  return !settings.knownHosts.empty() ? settings.knownHosts : Home() + "/.ssh/known_hosts";
 }
 
 std::string LastError(_LIBSSH2_SESSION* session) {
@@ -140,6 +178,7 @@ void Connection::Connect(const Url& url, const Settings& settings) {
   if (session_ == nullptr) Refuse(SL_OS_FAILURE, "libssh2 cannot make a session");
   libssh2_session_set_blocking(session_, 1);
   libssh2_session_set_timeout(session_, static_cast<long>(timeoutMs_));
+  PreferKnownHostKeys(url, settings);
   if (libssh2_session_handshake(session_, socket_) != 0) {
     Refuse(SL_OS_FAILURE, "the SSH handshake with " + name_ + " failed: " + LastError(session_));
   }
@@ -152,6 +191,18 @@ void Connection::Connect(const Url& url, const Settings& settings) {
   if (KeepWindowOpen() < 0) Refuse(SL_OS_FAILURE, name_ + ": " + LastError(session_));
 }
 
+void Connection::PreferKnownHostKeys(const Url& url, const Settings& settings) {
+  const KnownHosts hosts(session_, KnownHostsFile(settings));
+  std::string held;
+  std::string others;
+  for (const KeyKind& kind : kKeyKinds) {
+    std::string& list = hosts.Holds(url, kind) ? held : others;
+    list += (list.empty() ? "" : ",") + std::string(kind.name);
+  }
+  const std::string order = held.empty() ? others : others.empty() ? held : held + "," + others;
+  libssh2_session_method_pref(session_, LIBSSH2_METHOD_HOSTKEY, order.c_str());
+}
+
 void Connection::CheckHostKey(const Url& url, const Settings& settings) {
   size_t length = 0;
   int type = 0;
@@ -162,21 +213,12 @@ void Connection::CheckHostKey(const Url& url, const Settings& settings) {
     Refuse(SL_OS_FAILURE, name_ + " sent no host key: " + LastError(session_));
   }
   const KeyKind kind = KindOf(type);
-  const std::string file =
-      !settings.knownHosts.empty() ? settings.knownHosts : Home() + "/.ssh/known_hosts";
+  const std::string file = KnownHostsFile(settings);
   const std::string shown =
       (url.port == 22 ? url.host : "[" + url.host + "]:" + std::to_string(url.port)) + " (" +
       kind.name + " " + Fingerprint(hash) + ")";
-  LIBSSH2_KNOWNHOSTS* hosts = libssh2_knownhost_init(session_);
-  if (hosts == nullptr) Refuse(SL_OS_FAILURE, "libssh2 cannot hold known hosts");
-  const bool readable =
-      libssh2_knownhost_readfile(hosts, file.c_str(), LIBSSH2_KNOWNHOST_FILE_OPENSSH) >= 0;
-  libssh2_knownhost* entry = nullptr;
-  const int check = libssh2_knownhost_checkp(
-      hosts, url.host.c_str(), url.port, key, length,
-      LIBSSH2_KNOWNHOST_TYPE_PLAIN | LIBSSH2_KNOWNHOST_KEYENC_RAW | kind.knownHostBits, &entry);
-  libssh2_knownhost_free(hosts);
-  switch (check) {
+  const KnownHosts hosts(session_, file);
+  switch (hosts.Check(url, key, length, kind)) {
     case LIBSSH2_KNOWNHOST_CHECK_MATCH:
       return;
     case LIBSSH2_KNOWNHOST_CHECK_MISMATCH:
@@ -185,7 +227,7 @@ void Connection::CheckHostKey(const Url& url, const Settings& settings) {
                                    "refused");
     case LIBSSH2_KNOWNHOST_CHECK_NOTFOUND:
       Refuse(SL_ACCESS_DENIED, "the host key of " + shown + " is unknown: it is not in " + file +
-                                   (readable ? "" : " (which cannot be read)") +
+                                   (hosts.readable() ? "" : " (which cannot be read)") +
                                    "; refused (add it there once you have checked it)");
     default:
       Refuse(SL_OS_FAILURE,

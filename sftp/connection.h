@@ -102,6 +102,8 @@ class Connection {
  private:
   Connection() = default;
   void Connect(const Url& url, const Settings& settings);
+  // Asks the server for a kind of host key that the known-hosts file holds for it, if any.
+  void PreferKnownHostKeys(const Url& url, const Settings& settings);
   void CheckHostKey(const Url& url, const Settings& settings);
   void LogIn(const std::string& user, const Settings& settings);
   // Fills `reply` for a call that failed; marks the connection lost unless the server answered.

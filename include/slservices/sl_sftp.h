@@ -19,6 +19,7 @@
  * Options given in SLSftpOptions win over the URL's. No password is ever taken: log in with a
  * key. The server's host key must be in the known-hosts file under the URL's host (with
  * "[HOST]:PORT" for a port other than 22); an unknown or changed key refuses the connection.
+ * The server is asked first for the kinds of host key that the file holds for it.
  *
  * Codes of SLSftpConnect:
  *   0   connected; *fileSystem holds one reference

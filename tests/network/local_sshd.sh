@@ -13,8 +13,11 @@
 #   port            the port it listens on (127.0.0.1 only)
 #   user            the login name: the user running this script
 #   id_ed25519      the private key that logs in (no passphrase); .pub beside it
-#   known_hosts     the host key as "[127.0.0.1]:PORT ssh-ed25519 AAAA..."
-#   sshd_config, host_ed25519_key, authorized_keys, sshd.pid, sshd.log (sshd's own messages)
+#   known_hosts     the Ed25519 host key as "[127.0.0.1]:PORT ssh-ed25519 AAAA...", as
+#                   OpenSSH's client writes it: the server also has an ECDSA key, which
+#                   libssh2 would ask for first, so clients must ask for what the file holds
+#   host_ed25519_key, host_ecdsa_key (.pub beside each), sshd_config, authorized_keys,
+#   sshd.pid, sshd.log (sshd's own messages)
 # A first `start` makes fresh keys. A `start` in a folder that already has them (after `stop`
 # or `kill`) keeps the keys and the port, so that clients reconnect to the same URL and trust
 # the same host key: a server that comes back.
@@ -176,6 +179,7 @@ write_config() {
 ListenAddress 127.0.0.1:$1
 AddressFamily inet
 HostKey $dir/host_ed25519_key
+HostKey $dir/host_ecdsa_key
 PidFile $dir/sshd.pid
 AuthorizedKeysFile $dir/authorized_keys
 PubkeyAuthentication yes
@@ -208,6 +212,7 @@ start() {
   fi
   if [[ ! -f $dir/host_ed25519_key ]]; then
     ssh-keygen -q -t ed25519 -N '' -C "sl-test-host" -f "$dir/host_ed25519_key" </dev/null
+    ssh-keygen -q -t ecdsa -b 256 -N '' -C "sl-test-host" -f "$dir/host_ecdsa_key" </dev/null
   fi
   if [[ ! -f $dir/id_ed25519 ]]; then
     ssh-keygen -q -t ed25519 -N '' -C "sl-test-user" -f "$dir/id_ed25519" </dev/null

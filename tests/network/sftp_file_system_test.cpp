@@ -219,6 +219,57 @@ TEST_F(SftpTest, RefusedConnectionsSayWhich) {
   EXPECT_EQ(SLSftpConnect(right.c_str(), &options, 1, &fs, nullptr, 0), SL_INVALID_ARGUMENT);
 }
 
+// The server has an Ed25519 and an ECDSA host key; libssh2 by itself would ask for the ECDSA
+// one. Whatever kind the known-hosts file holds for the host is the kind asked for, hashed
+// names included; a file that holds a wrong key of one kind refuses it as changed.
+TEST_F(SftpTest, AsksForTheKindOfHostKeyTheKnownHostsFileHolds) {
+  const fs::path keys = fs::path(server_.directory()) / "kinds";
+  fs::create_directories(keys);
+  const std::string prefix = "[127.0.0.1]:" + std::to_string(server_.port()) + " ";
+  const auto line = [&](const std::string& publicKey) {
+    const std::string text = Slurp(publicKey);
+    return prefix + text.substr(0, text.find(' ', text.find(' ') + 1)) + "\n";
+  };
+  const std::string ed25519 = line(server_.directory() + "/host_ed25519_key.pub");
+  const std::string ecdsa = line(server_.directory() + "/host_ecdsa_key.pub");
+  const std::string other = (keys / "other").string();
+  ASSERT_EQ(std::system(("ssh-keygen -q -t ecdsa -b 256 -N '' -f " + other).c_str()), 0);
+  struct Row {
+    const char* what;
+    std::string contents;
+    bool hashed;
+    SLResult code;
+    const char* why;
+  };
+  const Row rows[] = {
+      {"Ed25519 only", ed25519, false, SL_OK, ""},
+      {"ECDSA only", ecdsa, false, SL_OK, ""},
+      {"both", ecdsa + ed25519, false, SL_OK, ""},
+      {"Ed25519 only, hashed", ed25519, true, SL_OK, ""},
+      {"ECDSA only, hashed", ecdsa, true, SL_OK, ""},
+      {"another ECDSA key", line(other + ".pub"), false, SL_ACCESS_DENIED,
+       "(ecdsa-sha2-nistp256 SHA256:"},
+      {"another host only", "[127.0.0.1]:1 " + ed25519.substr(prefix.size()), false,
+       SL_ACCESS_DENIED, "is unknown"},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    const std::string file = (keys / ("known_hosts" + std::to_string(n++))).string();
+    Spill(file, row.contents);
+    if (row.hashed) {
+      ASSERT_EQ(std::system(("ssh-keygen -q -H -f " + file + " >/dev/null 2>&1").c_str()), 0);
+    }
+    const std::string url = sl::testing::SftpUrl(server_.user(), server_.port(), root_.string(),
+                                                 file, server_.identity());
+    SLFileSystem* fs = nullptr;
+    char reason[512] = {};
+    EXPECT_EQ(SLSftpConnect(url.c_str(), nullptr, 1, &fs, reason, sizeof(reason)), row.code)
+        << row.what << ": " << reason;
+    EXPECT_NE(std::string(reason).find(row.why), std::string::npos) << row.what << ": " << reason;
+    if (fs != nullptr) Ref<SLFileSystem>::Adopt(fs);
+  }
+}
+
 // ---- waits before there is a connection ----
 
 struct Attempt {
