@@ -8,6 +8,8 @@ if(WIN32)
     # Test executables run under Wine with a private prefix inside the build folder.
     find_program(SL_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
     find_program(SL_WINE NAMES wine64 wine)
+    find_program(SL_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine NO_DEFAULT_PATH)
+    find_program(SL_WINESERVER NAMES wineserver64 wineserver)
     set(SL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
     configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh
                    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
