@@ -13,9 +13,11 @@
 #include <sstream>
 #include <thread>
 
+#include "common/temp_directory.h"
 #include "host/host_support.h"
 #include "network/ssh_server.h"
 #include "slservices/sdk/sdk.hpp"
+#include "slservices/sdk/sftp.hpp"
 #include "slservices/sl_sftp.h"
 #include "slservices/testing/conformance.hpp"
 #include "url.h"
@@ -304,12 +306,15 @@ bool CanMakeNamespaces() {
 }
 
 // In a child of its own: namespaces in which the only name server is a socket on 127.0.0.1:53
-// that reads nothing, and the resolver is told to wait 30 s for it. Connecting with a timeout
-// of 1 s must give up the lookup after that second; exits 0 when it did.
+// that reads nothing, and the resolver is told to wait 4 s for it. A host loads a copy of the
+// library, connects with a timeout of 1 s, which must give the lookup up after that second,
+// unloads the library, and lives on while the given-up lookup ends on its thread (which then
+// runs the library's code again: an unloaded library would crash the process). Exits 0 when
+// all went so.
 [[noreturn]] void LookUpWhereNoNameServerAnswers() {
   char conf[] = "/tmp/sl-resolv-XXXXXX";
   const int file = mkstemp(conf);
-  const char text[] = "nameserver 127.0.0.1\noptions timeout:30 attempts:1\n";
+  const char text[] = "nameserver 127.0.0.1\noptions timeout:4 attempts:1\n";
   const bool written = file >= 0 && write(file, text, sizeof(text) - 1) == sizeof(text) - 1;
   const bool isolated = written && unshare(CLONE_NEWNS | CLONE_NEWNET) == 0 &&
                         mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) == 0 &&
@@ -330,14 +335,28 @@ bool CanMakeNamespaces() {
     std::fprintf(stderr, "cannot set the namespaces up\n");
     std::_Exit(2);
   }
-  const Attempt attempt = ConnectTo("sftp://ann@slow.invalid/x?timeout=1");
-  std::fprintf(stderr, "code %d after %.2f s: %s\n", attempt.code, attempt.seconds,
-               attempt.reason.c_str());
+  // A copy, so that unloading it unloads it: the one beside the test is linked in.
+  const fs::path copy = sltest::MakeTempFolder("sl-sftp-copy") / "libslsftp.so";
+  fs::copy_file(sl::sdk::SftpConnections::BesideExecutable(), copy);
+  auto sftp = sl::sdk::SftpConnections::Open(copy);
+  const Clock::time_point start = Clock::now();
+  SLResult code = SL_OK;
+  std::string reason;
+  try {
+    sftp->Connect("sftp://ann@slow.invalid/x?timeout=1", 1);
+  } catch (const sl::sdk::ServiceError& error) {
+    code = error.code();
+    reason = error.what();
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  std::fprintf(stderr, "code %d after %.2f s: %s\n", code, seconds, reason.c_str());
+  sftp.reset();
+  std::this_thread::sleep_for(std::chrono::seconds(10));  // the lookup's 4 s (8 s, one by one)
+  fs::remove_all(copy.parent_path());
   const bool kept =
-      attempt.code == SL_OS_FAILURE && attempt.seconds < 3.0 &&
-      attempt.reason.find("slow.invalid: the name service did not answer within 1 s") !=
-          std::string::npos;
-  std::_Exit(kept ? 0 : 1);  // the given-up lookup may still run: no exit handlers
+      code == SL_OS_FAILURE && seconds < 3.0 &&
+      reason.find("slow.invalid: the name service did not answer within 1 s") != std::string::npos;
+  std::_Exit(kept ? 0 : 1);  // no exit handlers: none of this is the test's to clean up
 }
 
 // The timeout also bounds the waits before the SSH handshake: a port whose listener's queue
