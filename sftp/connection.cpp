@@ -62,19 +62,30 @@ KeyKind KindOf(int hostKeyType) {
   return {hostKeyType, "an unknown kind of key", LIBSSH2_KNOWNHOST_KEY_UNKNOWN};
 }
 
+std::string LastError(_LIBSSH2_SESSION* session) {
+  char* message = nullptr;
+  libssh2_session_last_error(session, &message, nullptr, 0);
+  return message != nullptr && message[0] != '\0' ? message : "no reason given";
+}
+
+}  // namespace
+
 // A known-hosts file as libssh2 reads it.
 class KnownHosts {
  public:
-  KnownHosts(_LIBSSH2_SESSION* session, const std::string& file)
-      : hosts_(libssh2_knownhost_init(session)) {
+  // The file that `settings` name, else ~/.ssh/known_hosts; read once for a connection.
+  KnownHosts(_LIBSSH2_SESSION* session, const Settings& settings)
+      : file_(!settings.knownHosts.empty() ? settings.knownHosts : Home() + "/.ssh/known_hosts"),
+        hosts_(libssh2_knownhost_init(session)) {
     if (hosts_ == nullptr) Refuse(SL_OS_FAILURE, "libssh2 cannot hold known hosts");
     readable_ =
-        libssh2_knownhost_readfile(hosts_, file.c_str(), LIBSSH2_KNOWNHOST_FILE_OPENSSH) >= 0;
+        libssh2_knownhost_readfile(hosts_, file_.c_str(), LIBSSH2_KNOWNHOST_FILE_OPENSSH) >= 0;
   }
   ~KnownHosts() { libssh2_knownhost_free(hosts_); }
   KnownHosts(const KnownHosts&) = delete;
   KnownHosts& operator=(const KnownHosts&) = delete;
 
+  const std::string& file() const { return file_; }
   bool readable() const { return readable_; }
   // A LIBSSH2_KNOWNHOST_CHECK_* code for `key` (raw, of `kind`) under the URL's host and port.
   int Check(const Url& url, const char* key, size_t length, const KeyKind& kind) const {
@@ -91,21 +102,10 @@ class KnownHosts {
   }
 
  private:
+  std::string file_;
   LIBSSH2_KNOWNHOSTS* hosts_;
   bool readable_ = false;
 };
-
-std::string KnownHostsFile(const Settings& settings) {
-  return !settings.knownHosts.empty() ? settings.knownHosts : Home() + "/.ssh/known_hosts";
-}
-
-std::string LastError(_LIBSSH2_SESSION* session) {
-  char* message = nullptr;
-  libssh2_session_last_error(session, &message, nullptr, 0);
-  return message != nullptr && message[0] != '\0' ? message : "no reason given";
-}
-
-}  // namespace
 
 std::atomic<bool> exiting{false};
 
@@ -178,11 +178,12 @@ void Connection::Connect(const Url& url, const Settings& settings) {
   if (session_ == nullptr) Refuse(SL_OS_FAILURE, "libssh2 cannot make a session");
   libssh2_session_set_blocking(session_, 1);
   libssh2_session_set_timeout(session_, static_cast<long>(timeoutMs_));
-  PreferKnownHostKeys(url, settings);
+  const KnownHosts knownHosts(session_, settings);
+  PreferKnownHostKeys(url, knownHosts);
   if (libssh2_session_handshake(session_, socket_) != 0) {
     Refuse(SL_OS_FAILURE, "the SSH handshake with " + name_ + " failed: " + LastError(session_));
   }
-  CheckHostKey(url, settings);
+  CheckHostKey(url, knownHosts);
   LogIn(user, settings);
   channel_ = libssh2_sftp_init(session_);
   if (channel_ == nullptr) {
@@ -191,8 +192,7 @@ void Connection::Connect(const Url& url, const Settings& settings) {
   if (KeepWindowOpen() < 0) Refuse(SL_OS_FAILURE, name_ + ": " + LastError(session_));
 }
 
-void Connection::PreferKnownHostKeys(const Url& url, const Settings& settings) {
-  const KnownHosts hosts(session_, KnownHostsFile(settings));
+void Connection::PreferKnownHostKeys(const Url& url, const KnownHosts& hosts) {
   std::string held;
   std::string others;
   for (const KeyKind& kind : kKeyKinds) {
@@ -203,7 +203,7 @@ void Connection::PreferKnownHostKeys(const Url& url, const Settings& settings) {
   libssh2_session_method_pref(session_, LIBSSH2_METHOD_HOSTKEY, order.c_str());
 }
 
-void Connection::CheckHostKey(const Url& url, const Settings& settings) {
+void Connection::CheckHostKey(const Url& url, const KnownHosts& hosts) {
   size_t length = 0;
   int type = 0;
   const char* key = libssh2_session_hostkey(session_, &length, &type);
@@ -213,11 +213,10 @@ void Connection::CheckHostKey(const Url& url, const Settings& settings) {
     Refuse(SL_OS_FAILURE, name_ + " sent no host key: " + LastError(session_));
   }
   const KeyKind kind = KindOf(type);
-  const std::string file = KnownHostsFile(settings);
+  const std::string& file = hosts.file();
   const std::string shown =
       (url.port == 22 ? url.host : "[" + url.host + "]:" + std::to_string(url.port)) + " (" +
       kind.name + " " + Fingerprint(hash) + ")";
-  const KnownHosts hosts(session_, file);
   switch (hosts.Check(url, key, length, kind)) {
     case LIBSSH2_KNOWNHOST_CHECK_MATCH:
       return;

@@ -19,6 +19,8 @@ struct _LIBSSH2_SFTP;
 
 namespace sl::sftp {
 
+class KnownHosts;
+
 // What the host set besides the URL (SLSftpOptions), already merged with the URL's options.
 struct Settings {
   uint32_t timeoutMs = 30000;
@@ -103,8 +105,8 @@ class Connection {
   Connection() = default;
   void Connect(const Url& url, const Settings& settings);
   // Asks the server for a kind of host key that the known-hosts file holds for it, if any.
-  void PreferKnownHostKeys(const Url& url, const Settings& settings);
-  void CheckHostKey(const Url& url, const Settings& settings);
+  void PreferKnownHostKeys(const Url& url, const KnownHosts& hosts);
+  void CheckHostKey(const Url& url, const KnownHosts& hosts);
   void LogIn(const std::string& user, const Settings& settings);
   // Fills `reply` for a call that failed; marks the connection lost unless the server answered.
   void Explain(Reply* reply);
