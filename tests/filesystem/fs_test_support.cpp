@@ -1,21 +1,12 @@
 #include "fs_test_support.h"
 
-#include <atomic>
-#include <chrono>
-
 #include "common/temp_directory.h"
 #include "platform/files.h"
-#include "platform/thread.h"
 
 namespace os = sl::platform;
 
 namespace fstest {
 namespace {
-
-std::u16string Digits(uint64_t value) {
-  const std::string text = std::to_string(value);
-  return std::u16string(text.begin(), text.end());
-}
 
 ServiceObject* AsObject(const void* object) {
   return static_cast<ServiceObject*>(const_cast<void*>(object));
@@ -42,13 +33,7 @@ void RemoveTree(const std::u16string& folder) {
 
 }  // namespace
 
-TempFolder::TempFolder() {
-  static std::atomic<uint32_t> serial{0};
-  const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-  path_ = sltest::TempDirectory() + u"slfs-" + Digits(os::CurrentThreadId()) + u"-" +
-          Digits(static_cast<uint64_t>(ticks)) + u"-" + Digits(serial++);
-  os::CreateDirectoryW(path_.c_str());
-}
+TempFolder::TempFolder() : path_(sltest::MakeTempFolder("slfs").u16string()) {}
 
 TempFolder::~TempFolder() { RemoveTree(path_); }
 
